@@ -1,0 +1,7 @@
+#include "VexoCommon/VexoCommon.h"
+
+namespace VexoSource {
+
+VexoObj::~VexoObj() = default;
+
+}  // namespace VexoSource

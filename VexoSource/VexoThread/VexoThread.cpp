@@ -1,0 +1,180 @@
+#include "VexoThread/VexoThread.h"
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "VexoLog/VexoLog.h"
+#include "VexoUtils/VexoUtils.h"
+
+namespace VexoSource {
+namespace {
+
+// A loop gets one grace slice to notice the stopped status, and a second one if it has not
+// left by then; the pause after joining keeps StopThread's overall timing of about a second.
+constexpr int kStopSliceMs = 500;
+
+}  // namespace
+
+VexoThread::VexoThread() { PreInit(); }
+
+VexoThread::VexoThread(VexoThreadFunction function, void* context)
+    : m_context(context), m_function(function) {
+    PreInit();
+}
+
+VexoThread::~VexoThread() { Reset(); }
+
+void VexoThread::PreInit() {
+    m_run = false;
+    SetThreadState(VexoEThreadStatus::Stopped);
+}
+
+bool VexoThread::HasNativeThread() {
+    std::lock_guard<std::mutex> guard(m_handleLock);
+    return m_hasHandle;
+}
+
+int VexoThread::StartThread() {
+    std::unique_lock<std::mutex> handleGuard(m_handleLock);
+    if (m_hasHandle) {
+        if (!m_finished) return EBUSY;
+        // The previous loop ended on its own; collect it before starting the next one.
+        pthread_t old = m_handle;
+        m_hasHandle = false;
+        handleGuard.unlock();
+        JoinHandle(old);
+        handleGuard.lock();
+        if (m_hasHandle) return EBUSY;
+    }
+    m_run = true;
+    SetThreadState(VexoEThreadStatus::Running);
+    m_finished = false;
+    pthread_t handle;
+    int result = pthread_create(&handle, nullptr, &VexoThread::Thread, this);
+    if (result == 0) {
+        m_handle = handle;
+        m_hasHandle = true;
+    } else {
+        m_finished = true;
+    }
+    return result;
+}
+
+void* VexoThread::Thread(void* self) {
+    auto* thread = static_cast<VexoThread*>(self);
+    if (thread->m_function) {
+        thread->m_function(thread->m_context, thread);
+    } else {
+        thread->ThreadFunc();
+        VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Thread 0x%0.8X stopped",
+                VexoAddr32(thread));
+    }
+    thread->MarkFinished();
+    return nullptr;
+}
+
+void VexoThread::ThreadFunc() {
+    while (!GetThreadStatus()) VexoSleep(100);
+}
+
+bool VexoThread::GetThreadStatus() {
+    std::lock_guard<std::mutex> guard(m_statusLock);
+    return m_status.load() == static_cast<i32>(VexoEThreadStatus::Stopped);
+}
+
+VexoEThreadStatus VexoThread::GetThreadStatusEx() const {
+    return static_cast<VexoEThreadStatus>(m_status.load(std::memory_order_relaxed));
+}
+
+void VexoThread::SetThreadState(VexoEThreadStatus status) {
+    std::lock_guard<std::mutex> guard(m_statusLock);
+    m_status = static_cast<i32>(status);
+}
+
+void VexoThread::PauseThread() {
+    m_run = false;
+    SetThreadState(VexoEThreadStatus::Paused);
+}
+
+void VexoThread::ResumeThread() {
+    m_run = true;
+    std::lock_guard<std::mutex> guard(m_statusLock);
+    if (m_status.load() == static_cast<i32>(VexoEThreadStatus::Paused)) {
+        m_status = static_cast<i32>(VexoEThreadStatus::Running);
+    }
+}
+
+void VexoThread::MarkFinished() {
+    std::lock_guard<std::mutex> guard(m_handleLock);
+    m_finished = true;
+    m_finishedCv.notify_all();
+}
+
+bool VexoThread::WaitFinished(int ms) {
+    std::unique_lock<std::mutex> guard(m_handleLock);
+    return m_finishedCv.wait_for(guard, std::chrono::milliseconds(ms),
+                                 [this] { return m_finished; });
+}
+
+void VexoThread::JoinHandle(pthread_t handle) { pthread_join(handle, nullptr); }
+
+void VexoThread::StopThread() {
+    m_run = true;
+    SetThreadState(VexoEThreadStatus::Stopped);
+
+    pthread_t handle;
+    {
+        std::lock_guard<std::mutex> guard(m_handleLock);
+        if (!m_hasHandle) return;
+        handle = m_handle;
+        if (pthread_equal(handle, pthread_self())) {
+            // A loop stopping itself cannot join itself: it ends when it returns.
+            pthread_detach(handle);
+            m_hasHandle = false;
+            return;
+        }
+        // Taking the handle here makes a concurrent StopThread return at once instead of
+        // joining the same thread twice.
+        m_hasHandle = false;
+    }
+
+    VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Waiting the thread terminate signal");
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStopSliceMs));
+    if (!WaitFinished(kStopSliceMs)) {
+        // Never leave a loop running against state its owner is about to free: keep waiting.
+        VexoLog(VexoELogLevel::Exception, 1, kVexoLogPrefixException,
+                L"Unable to stop thread 0x%0.8X", VexoAddr32(this));
+    }
+    JoinHandle(handle);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStopSliceMs));
+    VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Thread terminated");
+}
+
+void VexoThread::Detach() {
+    std::lock_guard<std::mutex> guard(m_handleLock);
+    if (!m_hasHandle) return;
+    pthread_detach(m_handle);
+    m_hasHandle = false;
+}
+
+void VexoThread::Reset() {
+    if (GetThreadStatusEx() != VexoEThreadStatus::Stopped) {
+        StopThread();
+        return;
+    }
+    pthread_t handle;
+    {
+        std::lock_guard<std::mutex> guard(m_handleLock);
+        if (!m_hasHandle) return;
+        handle = m_handle;
+        m_hasHandle = false;
+        if (pthread_equal(handle, pthread_self())) {
+            pthread_detach(handle);
+            return;
+        }
+    }
+    JoinHandle(handle);
+}
+
+}  // namespace VexoSource
