@@ -2,8 +2,9 @@
 
 #include <sys/mman.h>
 
-#include <boost/chrono.hpp>
+#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "VexoLog/VexoLog.h"
@@ -116,7 +117,7 @@ void VexoSyncobj::ThreadFunc() {
         boost::mutex::scoped_lock lock(m_flagLock);
         while (!GetThreadStatus()) {
             if (!m_notifyPending) {
-                m_notifyCond.wait_for(lock, boost::chrono::milliseconds(kRelayIdleMs));
+                m_notifyCond.timed_wait(lock, boost::posix_time::milliseconds(kRelayIdleMs));
             }
             if (m_notifyPending) {
                 // Notify has already made the event signalled; re-signalling here could undo
@@ -145,10 +146,15 @@ u32 VexoSyncobj::Wait(u32 ms) {
     const u32 slices = ms / kWaitSliceMs;
     if (slices == 0 || m_closing) return 0;
     const u64 seen = m_notifyCount;
-    const auto deadline =
-        boost::chrono::steady_clock::now() + boost::chrono::milliseconds(slices * kWaitSliceMs);
+    // Relative waits on a deadline of the monotonic clock: boost's own clocks would need its
+    // chrono library.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(slices * kWaitSliceMs);
     while (!m_signalled && m_notifyCount == seen && !m_closing) {
-        if (m_waiterCond.wait_until(lock, deadline) == boost::cv_status::timeout) break;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0) break;
+        m_waiterCond.timed_wait(lock, boost::posix_time::microseconds(left.count()));
     }
     return (m_signalled || m_notifyCount != seen) ? 1 : 0;
 }

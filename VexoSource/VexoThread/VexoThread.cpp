@@ -128,12 +128,9 @@ void VexoThread::StopThread() {
         std::lock_guard<std::mutex> guard(m_handleLock);
         if (!m_hasHandle) return;
         handle = m_handle;
-        if (pthread_equal(handle, pthread_self())) {
-            // A loop stopping itself cannot join itself: it ends when it returns.
-            pthread_detach(handle);
-            m_hasHandle = false;
-            return;
-        }
+        // A loop stopping itself cannot join itself: it ends when it returns, and the owner's
+        // next StartThread, StopThread or Reset collects it.
+        if (pthread_equal(handle, pthread_self())) return;
         // Taking the handle here makes a concurrent StopThread return at once instead of
         // joining the same thread twice.
         m_hasHandle = false;

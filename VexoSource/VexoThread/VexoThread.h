@@ -55,7 +55,7 @@ public:
     void ResumeThread();
     // Sets the status to stopped and, if a thread exists, waits for it to leave and joins it.
     // Takes about one second when a thread exists; returns at once otherwise. Called from
-    // the thread itself it only sets the status and lets the thread end on return.
+    // the thread itself it only sets the status; the thread ends when its loop returns.
     void StopThread();
     // Lets the native thread run on its own; StopThread then no longer waits for it, so the
     // object must outlive the thread.
