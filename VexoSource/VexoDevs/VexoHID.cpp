@@ -1,0 +1,120 @@
+#include "VexoDevs/VexoHID.h"
+
+#include "VexoLog/VexoLog.h"
+
+namespace VexoSource {
+
+u8 VexoHIDGetPaths(u16 vendorId, u16 productId, std::vector<std::string>& paths) {
+    std::vector<std::string> found = VexoHIDEnumerate(vendorId, productId);
+    paths.insert(paths.end(), found.begin(), found.end());
+    return found.empty() ? 0 : 1;
+}
+
+VexoHIDCaps_S* VexoHIDGetCaps(VexoHIDLink* device) {
+    if (!device) return nullptr;
+    auto caps = std::make_unique<VexoHIDCaps_S>();
+    if (!device->GetCaps(*caps)) return nullptr;
+    return caps.release();
+}
+
+VexoHIDCaps_S* VexoHIDGetCapsByPath(const std::string& path) {
+    std::unique_ptr<VexoHIDLink> link = VexoHIDOpenLink(path);
+    return VexoHIDGetCaps(link.get());
+}
+
+void VexoHIDFreeCaps(VexoHIDCaps_S* caps) { delete caps; }
+
+VexoHID::VexoHID() = default;
+
+VexoHID::~VexoHID() { Reset(); }
+
+u32 VexoHID::Init() {
+    m_initialized = 1;
+    return 1;
+}
+
+void VexoHID::Reset() {
+    std::unique_lock<std::shared_mutex> life(m_lifeMutex);
+    m_device.reset();
+    m_caps.reset();
+    m_prepared = 0;
+    m_initialized = 0;
+    m_errors = 0;
+    m_removed = 1;
+}
+
+u32 VexoHID::IsPrepared(const std::string& path) {
+    if (m_prepared) return 1;
+    std::lock_guard<std::mutex> lock(m_prepareMutex);
+    if (m_prepared) return 1;
+    return GetDevice(path);
+}
+
+u32 VexoHID::GetDevice(const std::string& path) {
+    std::unique_ptr<VexoHIDLink> link = OpenLink(path);
+    if (!link) {
+        VEXO_LOG_EXCEPTION(L"Unable to open device %hs", path.c_str());
+        return 0;
+    }
+    auto caps = std::make_unique<VexoHIDCaps_S>();
+    if (!link->GetCaps(*caps)) return 0;
+    std::unique_lock<std::shared_mutex> life(m_lifeMutex);
+    m_device = std::move(link);
+    m_caps = std::move(caps);
+    m_prepared = 1;
+    return 1;
+}
+
+std::unique_ptr<VexoHIDLink> VexoHID::OpenLink(const std::string& path) {
+    return VexoHIDOpenLink(path);
+}
+
+bool VexoHID::GetCaps(VexoHIDCaps_S& caps) const {
+    std::shared_lock<std::shared_mutex> life(m_lifeMutex);
+    if (!m_caps) return false;
+    caps = *m_caps;
+    return true;
+}
+
+i32 VexoHID::Read(u8* buffer, u32 length) { return ReadTimed(buffer, length, 0); }
+
+i32 VexoHID::ReadTimed(u8* buffer, u32 length, u32 timeoutMs) {
+    int n;
+    {
+        std::shared_lock<std::shared_mutex> life(m_lifeMutex);
+        if (!m_initialized || !m_device || !m_caps || !buffer ||
+            length != m_caps->maxInputReportSize) {
+            return 0;
+        }
+        std::lock_guard<std::mutex> io(m_readMutex);
+        n = m_device->Read(buffer, length, int(timeoutMs));
+    }
+    if (n >= 0) return n;
+    CountFailure();
+    return 0;
+}
+
+i32 VexoHID::Write(const u8* buffer, u32 length) {
+    int n;
+    {
+        std::shared_lock<std::shared_mutex> life(m_lifeMutex);
+        if (!m_initialized || !m_device || !m_caps || !buffer ||
+            length != m_caps->maxOutputReportSize) {
+            return 0;
+        }
+        std::lock_guard<std::mutex> io(m_writeMutex);
+        n = m_device->Write(buffer, length);
+    }
+    if (n == -1) CountFailure();
+    return n;
+}
+
+void VexoHID::CountFailure() {
+    // Exactly one of several threads failing at once sees the count reach the limit.
+    if (m_errors.fetch_add(1) + 1 == kMaxErrors) {
+        m_errors = 0;
+        Reset();
+    }
+}
+
+}  // namespace VexoSource
