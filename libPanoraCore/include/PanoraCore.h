@@ -299,8 +299,8 @@ PANORA_API void CycShift(uint16_t* word, uint8_t width, int8_t count);
  * truncated). Never writes more than dstCapacity bytes. */
 PANORA_API uint32_t frgDecompress(uint8_t* dst, uint32_t dstCapacity, const uint8_t* src,
                                   uint32_t srcLength);
-/* Decoders of one model each. raw must hold the model's full frame; scan receives nX + nY
- * words (data_tran21_5: + 1, data_tranTR48: + 2, capped at PANORA_MAX_ENTRIES). */
+/* Decoders of one model each. raw must hold the model's full frame; scan must hold
+ * nX + nY + 2 words. Nothing happens beyond PANORA_MAX_ENTRIES entries. */
 PANORA_API void data_tran21_5(const uint8_t* raw, uint16_t* scan, int32_t nX, int32_t nY,
                               int32_t gX, int32_t gY);
 PANORA_API void data_tranTR48(const uint8_t* raw, uint16_t* scan, int32_t nX, int32_t nY,
