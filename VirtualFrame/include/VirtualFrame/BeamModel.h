@@ -24,7 +24,7 @@
 
 #include "VirtualFrame/FrameModel.h"
 
-namespace vframe {
+namespace VirtualFrame {
 
 constexpr double kDefaultFingerDiameterMm = 10.0;
 
@@ -94,4 +94,4 @@ private:
     std::mt19937 random_;
 };
 
-}  // namespace vframe
+}  // namespace VirtualFrame

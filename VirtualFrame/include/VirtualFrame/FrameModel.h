@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace vframe {
+#include "VirtualFrame/FirmwareEmulator.h"
+
+namespace VirtualFrame {
 
 // How a model's firmware packs one scan into the raw packet content.
 enum class RawFormat {
@@ -44,36 +46,6 @@ struct FrameGeometry {
     float mmPerLed() const;
 };
 
-// Values of the firmware's answer records. Field meanings follow the device records; everything
-// the host reads is here, the rest of each record is sent as zero.
-struct FirmwareRecords {
-    uint8_t version = 32;  // 3.2; the host refuses anything below 20
-    uint8_t identity[8] = {'O', 'R', 'D', 'V', 'F', '0', '0', '1'};
-    uint8_t contacts = 10;  // OrdoConfig maximum number of touches
-
-    uint8_t modeContacts = 10;        // OrdoQueryInfo offset 9
-    uint8_t modeContactsApplies = 0;  // OrdoQueryInfo offset 14
-    uint8_t bootMode = 1;             // mode before the host asks for software mode (3)
-
-    uint32_t tuioTcpMode = 0, tuioUdpMode = 0, mouseEnabled = 1, win7Mode = 0;  // OrdoSfwInfo
-
-    uint32_t calibrationEnabled = 0;  // OrdoCalib
-    uint16_t calibration[16] = {};    // 0..32767 corner coordinates
-
-    uint32_t maxBlobs = 10;  // OrdoEffs
-    float minBlobSize = 0.0f;
-    float maxBlobSize = 0.5f;
-    float maxBlobDistance = 0.05f;
-    uint32_t rightClickEnabled = 0;
-    uint32_t rightClickDelayMs = 1000;
-    float clickRange = 0.01f;
-    uint32_t doubleClickDelayMs = 300;
-    uint32_t smoothingLevel = 1;
-
-    uint32_t penEnabled = 0;                               // non-volatile item 2
-    uint32_t solutionWidth = 1920, solutionHeight = 1080;  // non-volatile item 8
-};
-
 struct FrameModel {
     std::string name;
     std::string description;
@@ -81,7 +53,9 @@ struct FrameModel {
     RawFormat format = RawFormat::Unsupported;  // derived from the geometry
     bool mirrorX = true;                        // the library reports 1 - x on this axis
     bool mirrorY = true;
-    FirmwareRecords firmware;
+    // What the firmware emulator answers with: the geometry fields mirror `geometry`, the rest
+    // (identity, version, calibration, effects, ...) is the model's own.
+    FrameDescription firmware;
 };
 
 // The raw packing the library's decoder chooses for this geometry (software mode, fast frames
@@ -101,4 +75,4 @@ const FrameModel& defaultFrameModel();
 // nullptr when no model has this name.
 const FrameModel* findFrameModel(const std::string& name);
 
-}  // namespace vframe
+}  // namespace VirtualFrame

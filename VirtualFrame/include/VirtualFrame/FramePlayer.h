@@ -5,7 +5,8 @@
 // caller asks for any scan by index or walks them in order with next(). Typical use in a library
 // test:
 //
-//     vframe::FramePlayer player(vframe::defaultFrameModel(), vframe::builtinScenario("tap"));
+//     VirtualFrame::FramePlayer player(VirtualFrame::defaultFrameModel(),
+//     VirtualFrame::builtinScenario("tap"));
 //     // set up a CoreContext from player.model().geometry with padLedsX = padLedsY = 0
 //     for (size_t i = 0; i < player.scanCount(); ++i) {
 //         std::vector<uint8_t> raw = player.rawScan(i);
@@ -26,7 +27,7 @@
 #include "VirtualFrame/RawEncoder.h"
 #include "VirtualFrame/Scenario.h"
 
-namespace vframe {
+namespace VirtualFrame {
 
 class FramePlayer {
 public:
@@ -70,4 +71,4 @@ private:
     size_t cursor_ = 0;
 };
 
-}  // namespace vframe
+}  // namespace VirtualFrame

@@ -13,7 +13,7 @@
 
 #include "VirtualFrame/FrameModel.h"
 
-namespace vframe {
+namespace VirtualFrame {
 
 // Largest packet the host reassembles: 15 blocks of 59 bytes.
 constexpr size_t kMaxRawContentBytes = 15 * 59;
@@ -31,4 +31,4 @@ std::vector<uint8_t> encodeScan(const FrameModel& model, const std::vector<uint1
 // 128 (std::invalid_argument otherwise).
 std::vector<uint8_t> compressRuns(const std::vector<uint8_t>& bytes);
 
-}  // namespace vframe
+}  // namespace VirtualFrame

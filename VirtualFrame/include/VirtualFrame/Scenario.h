@@ -20,7 +20,7 @@
 
 #include "VirtualFrame/BeamModel.h"
 
-namespace vframe {
+namespace VirtualFrame {
 
 // A refused scenario text: `line` is the 1-based line number (0 when the whole file is at
 // fault), what() reads "line N: reason".
@@ -80,4 +80,4 @@ const std::vector<std::string>& builtinScenarioNames();
 // A built-in name, else a file path.
 Scenario loadScenario(const std::string& nameOrPath);
 
-}  // namespace vframe
+}  // namespace VirtualFrame

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace vframe {
+namespace VirtualFrame {
 
 namespace {
 
@@ -142,4 +142,4 @@ std::vector<uint16_t> BeamModel::scan(const std::vector<Finger>& fingers) {
     return words;
 }
 
-}  // namespace vframe
+}  // namespace VirtualFrame

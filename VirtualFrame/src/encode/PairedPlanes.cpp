@@ -1,6 +1,6 @@
 #include "PairedPlanes.h"
 
-namespace vframe {
+namespace VirtualFrame {
 namespace planes {
 
 namespace {
@@ -62,4 +62,4 @@ int walkPairedPlanes(const FrameGeometry& g, const Visitor& visit, bool* defined
 }
 
 }  // namespace planes
-}  // namespace vframe
+}  // namespace VirtualFrame

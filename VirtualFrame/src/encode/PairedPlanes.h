@@ -7,7 +7,7 @@
 
 #include "VirtualFrame/FrameModel.h"
 
-namespace vframe {
+namespace VirtualFrame {
 namespace planes {
 
 // One plane of one block: positions 0..length-1; positions below `firstWritten` carry nothing.
@@ -27,4 +27,4 @@ using Visitor = std::function<bool(int byte, int byteBit, int entry, int wordBit
 int walkPairedPlanes(const FrameGeometry& g, const Visitor& visit, bool* defined = nullptr);
 
 }  // namespace planes
-}  // namespace vframe
+}  // namespace VirtualFrame

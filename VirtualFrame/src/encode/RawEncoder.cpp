@@ -5,7 +5,7 @@
 #include "PairedPlanes.h"
 #include "VirtualFrame/BeamModel.h"
 
-namespace vframe {
+namespace VirtualFrame {
 
 namespace {
 
@@ -285,4 +285,4 @@ std::vector<uint8_t> compressRuns(const std::vector<uint8_t>& bytes) {
     return out;
 }
 
-}  // namespace vframe
+}  // namespace VirtualFrame

@@ -6,7 +6,7 @@
 
 #include "../encode/PairedPlanes.h"
 
-namespace vframe {
+namespace VirtualFrame {
 
 const char* rawFormatName(RawFormat format) {
     switch (format) {
@@ -123,6 +123,17 @@ FrameModel makeFrameModel(const std::string& name, const std::string& descriptio
     model.geometry = geometry;
     model.format = rawFormatFor(geometry);
     mirrorFlagsFor(geometry, model.mirrorX, model.mirrorY);
+    FrameDescription& d = model.firmware;
+    d.firmwareVersion = 32;
+    d.ledX = static_cast<uint32_t>(geometry.ledsX);
+    d.ledY = static_cast<uint32_t>(geometry.ledsY);
+    d.linesX = static_cast<uint32_t>(geometry.linesX);
+    d.linesY = static_cast<uint32_t>(geometry.linesY);
+    d.ledGapX = static_cast<uint32_t>(geometry.gapX);
+    d.ledGapY = static_cast<uint32_t>(geometry.gapY);
+    d.lcdSize = geometry.screenInches;
+    d.solutionWidth = 32767;
+    d.solutionHeight = 32767;
     return model;
 }
 
@@ -191,4 +202,4 @@ const FrameModel* findFrameModel(const std::string& name) {
     return nullptr;
 }
 
-}  // namespace vframe
+}  // namespace VirtualFrame

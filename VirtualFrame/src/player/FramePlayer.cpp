@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-namespace vframe {
+namespace VirtualFrame {
 
 FramePlayer::FramePlayer(const FrameModel& model, Scenario scenario, double rateHz,
                          uint32_t idleTailMs)
@@ -34,4 +34,4 @@ bool FramePlayer::next(std::vector<uint8_t>& raw, bool loop) {
     return true;
 }
 
-}  // namespace vframe
+}  // namespace VirtualFrame

@@ -6,7 +6,7 @@
 
 #include "VirtualFrame/Scenario.h"
 
-namespace vframe {
+namespace VirtualFrame {
 
 namespace {
 
@@ -218,4 +218,4 @@ Scenario builtinScenario(const std::string& name) {
     return Scenario::parseText(found->second(), name);
 }
 
-}  // namespace vframe
+}  // namespace VirtualFrame

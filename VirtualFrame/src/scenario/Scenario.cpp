@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-namespace vframe {
+namespace VirtualFrame {
 
 ScenarioError::ScenarioError(int line, const std::string& reason)
     : std::runtime_error("line " + std::to_string(line) + ": " + reason),
@@ -178,4 +178,4 @@ Scenario loadScenario(const std::string& nameOrPath) {
     return Scenario::load(nameOrPath);
 }
 
-}  // namespace vframe
+}  // namespace VirtualFrame
