@@ -47,6 +47,8 @@ public:
     int GetNumReceivedBytes() const { return m_numReceived; }
     // Unsent rest of the last text message, NUL included.
     const std::string& GetPending() const { return m_pending; }
+    // Received text still waiting for its terminator.
+    const std::string& GetPartial() const { return m_partial; }
 
 private:
     void AppendReceived(const char* data, int len);

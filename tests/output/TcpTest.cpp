@@ -1,0 +1,371 @@
+// The TCP classes against real loopback sockets.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "OutputTestSupport.h"
+#include "VexoNetwork/VexoNetworkUtils.h"
+#include "VexoNetwork/VexoTCPClient.h"
+#include "VexoNetwork/VexoTCPServer.h"
+
+using namespace VexoSource;
+using outputtest::Listener;
+using outputtest::LogRecorder;
+using outputtest::Peer;
+using outputtest::WaitUntil;
+
+namespace {
+
+// A server with non-blocking clients on an ephemeral port, the way the TUIO
+// output runs it.
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Setup(0, false)); }
+    void TearDown() override { server.Close(); }
+
+    // Connects a peer and returns its client number once the server has it.
+    int ConnectPeer(Peer& peer) {
+        const std::set<int> before = Ids();
+        peer = Peer::Connect(server.GetPort());
+        EXPECT_TRUE(peer.Valid());
+        int id = -1;
+        WaitUntil([&] {
+            for (int candidate : server.GetClientIds()) {
+                if (!before.count(candidate)) id = candidate;
+            }
+            return id >= 0;
+        });
+        return id;
+    }
+
+    std::set<int> Ids() {
+        const auto ids = server.GetClientIds();
+        return std::set<int>(ids.begin(), ids.end());
+    }
+
+    LogRecorder log;
+    VexoTCPServer server;
+};
+
+// An outgoing non-blocking client and the raw socket it connected to.
+struct ClientPair {
+    explicit ClientPair(int listenerRcvbuf = 0) : listener(listenerRcvbuf) {
+        EXPECT_TRUE(client.Setup("127.0.0.1", listener.Port(), false));
+        peer = listener.Accept();
+        EXPECT_TRUE(peer.Valid());
+    }
+
+    // Polls Receive until it yields a message or the deadline passes.
+    std::string NextMessage() {
+        std::string message;
+        WaitUntil([&] {
+            message = client.Receive();
+            return !message.empty();
+        });
+        return message;
+    }
+
+    Listener listener;
+    VexoTCPClient client;
+    Peer peer;
+};
+
+}  // namespace
+
+TEST_F(ServerTest, SendToAllPutsTextAndOneNulOnTheWire) {
+    EXPECT_FALSE(server.SendToAll("abc")) << "no client yet";
+    Peer peer;
+    const int id = ConnectPeer(peer);
+    ASSERT_GE(id, 0);
+    EXPECT_TRUE(server.IsClientConnected(id));
+    EXPECT_EQ(server.GetClientIP(id), "127.0.0.1");
+    EXPECT_GT(server.GetClientPort(id), 0);
+    EXPECT_TRUE(log.Contains(L"Debug - Client " + std::to_wstring(id) + L" connected on port " +
+                             std::to_wstring(server.GetClientPort(id))));
+
+    ASSERT_TRUE(server.SendToAll("abc"));
+    EXPECT_EQ(peer.ReadExactly(4), std::string("abc\0", 4));
+    // Nothing extra follows: the next bytes belong to the next message.
+    ASSERT_TRUE(server.Send(id, "d"));
+    EXPECT_EQ(peer.ReadExactly(2), std::string("d\0", 2));
+}
+
+TEST_F(ServerTest, BroadcastReachesEveryClientInOrder) {
+    Peer a, b;
+    const int idA = ConnectPeer(a);
+    const int idB = ConnectPeer(b);
+    ASSERT_LT(idA, idB);
+    ASSERT_TRUE(server.SendToAll("one"));
+    ASSERT_TRUE(server.SendToAll("two"));
+    const std::string expected("one\0two\0", 8);
+    EXPECT_EQ(a.ReadExactly(expected.size()), expected);
+    EXPECT_EQ(b.ReadExactly(expected.size()), expected);
+}
+
+TEST_F(ServerTest, UnknownClientNumbersAreReportedNotFatal) {
+    EXPECT_EQ(server.Receive(7), "Client doesn't exist");
+    EXPECT_TRUE(log.Contains(L"Debug - Client 7 doesn't exist"));
+    EXPECT_FALSE(server.Send(7, "x"));
+    EXPECT_FALSE(server.SendRawBytes(7, "x", 1));
+    EXPECT_EQ(server.ReceiveRawBytes(7, nullptr, 0), 0);
+    EXPECT_EQ(server.GetClientIP(7), "000.000.000.000");
+    EXPECT_EQ(server.GetClientPort(7), 0);
+    EXPECT_FALSE(server.IsClientSetup(7));
+    EXPECT_FALSE(server.DisconnectClient(7));
+    EXPECT_GE(log.Count(L"Debug - Client 7 doesn't exist"), 7u);
+}
+
+TEST_F(ServerTest, DepartedPeerIsClosedWithoutSigpipe) {
+    struct sigaction current {};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &current), 0);
+    EXPECT_EQ(current.sa_handler, SIG_IGN);
+
+    Peer peer;
+    const int id = ConnectPeer(peer);
+    ASSERT_GE(id, 0);
+    peer.Close();
+    // The first write after the peer's FIN may still be taken by the kernel;
+    // the peer answers it with a reset and a later one fails.
+    EXPECT_TRUE(WaitUntil([&] {
+        server.SendToAll("frame");
+        return !server.IsClientConnected(id);
+    }));
+    EXPECT_EQ(log.Count(L"Exception - Other side disconnected"), 1u);
+    EXPECT_TRUE(server.IsClientSetup(id)) << "entry stays until swept or disconnected";
+    EXPECT_FALSE(server.Send(id, "late"));
+    EXPECT_TRUE(log.Contains(L"Exception - Trying to Send while not connected"));
+    EXPECT_TRUE(server.DisconnectClient(id));
+    EXPECT_EQ(server.GetNumClients(), 0);
+}
+
+TEST_F(ServerTest, RawBytesBothWaysAndZeroByteReceiveClosesClient) {
+    Peer peer;
+    const int id = ConnectPeer(peer);
+    ASSERT_GE(id, 0);
+    const char payload[] = {'\x01', '\0', '\x02'};
+    ASSERT_TRUE(server.SendRawBytes(id, payload, 3));
+    EXPECT_EQ(peer.ReadExactly(3), std::string(payload, 3));
+    EXPECT_FALSE(server.SendRawBytesToAll(payload, 0));
+
+    peer.Write(std::string("\x05\x06", 2));
+    char buf[16] = {};
+    int n = -1;
+    WaitUntil([&] { return (n = server.ReceiveRawBytes(id, buf, sizeof buf)) > 0; });
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(server.GetNumReceivedBytes(id), 2);
+    EXPECT_EQ(std::string(buf, 2), std::string("\x05\x06", 2));
+
+    peer.Close();
+    WaitUntil([&] { return server.ReceiveRawBytes(id, buf, sizeof buf) == 0; });
+    EXPECT_FALSE(server.IsClientConnected(id));
+    EXPECT_TRUE(log.Contains(L"Exception - Client Closed for 0 byte was received"));
+}
+
+TEST_F(ServerTest, FullTableRefusesUntilAClientHasLeft) {
+    std::vector<Peer> peers(VexoTCPServer::kMaxClients);
+    std::vector<int> ids;
+    for (auto& peer : peers) {
+        ids.push_back(ConnectPeer(peer));
+        ASSERT_GE(ids.back(), 0);
+    }
+    ASSERT_EQ(server.GetNumClients(), 32);
+    const std::wstring full =
+        L"Debug - Reached max connected clients! No more connections accepted";
+
+    Peer refused = Peer::Connect(server.GetPort());
+    ASSERT_TRUE(refused.Valid());
+    EXPECT_TRUE(refused.WaitClosed()) << "the 33rd connection is refused";
+    Peer refusedAgain = Peer::Connect(server.GetPort());
+    ASSERT_TRUE(refusedAgain.Valid());
+    EXPECT_TRUE(refusedAgain.WaitClosed());
+    EXPECT_EQ(log.Count(full), 1u) << "logged once per full spell";
+    EXPECT_EQ(server.GetNumClients(), 32);
+
+    // One client leaves; the next broadcast notices, and accepting resumes.
+    peers[5].Close();
+    ASSERT_TRUE(WaitUntil([&] {
+        server.SendToAll("f");
+        return !server.IsClientConnected(ids[5]);
+    }));
+    Peer late;
+    const int lateId = ConnectPeer(late);
+    ASSERT_GE(lateId, 0);
+    EXPECT_FALSE(server.IsClientSetup(ids[5])) << "the departed entry was swept";
+    EXPECT_TRUE(server.IsClientConnected(lateId));
+    EXPECT_EQ(server.GetNumClients(), 32);
+    late.ReadAvailable();
+    ASSERT_TRUE(server.Send(lateId, "welcome"));
+    EXPECT_EQ(late.ReadExactly(8), std::string("welcome\0", 8));
+}
+
+TEST_F(ServerTest, CloseEndsEveryClientAndAllowsAFreshSetup) {
+    Peer peer;
+    ASSERT_GE(ConnectPeer(peer), 0);
+    EXPECT_TRUE(server.Close());
+    EXPECT_FALSE(server.IsConnected());
+    EXPECT_EQ(server.GetNumClients(), 0);
+    EXPECT_TRUE(peer.WaitClosed());
+    EXPECT_TRUE(log.Contains(L"Debug - Listen thread ended"));
+    ASSERT_TRUE(server.Setup(0, false));
+    Peer again;
+    EXPECT_GE(ConnectPeer(again), 0);
+}
+
+TEST(TcpServerSetup, BindFailureIsLoggedAndReported) {
+    LogRecorder log;
+    VexoTCPServer first;
+    ASSERT_TRUE(first.Setup(0, false));
+    VexoTCPServer second;
+    // SO_REUSEADDR does not allow two listeners on one port.
+    EXPECT_FALSE(second.Setup(first.GetPort(), false));
+    EXPECT_FALSE(second.IsConnected());
+    EXPECT_TRUE(
+        log.Contains(L"Exception - Bind(port = " + std::to_wstring(first.GetPort()) + L") failed"));
+}
+
+TEST(TcpTextReceive, TwoMessagesInOneReadComeOutOneByOne) {
+    ClientPair pair;
+    pair.peer.Write("one[/TCP]two[/TCP]");
+    EXPECT_EQ(pair.NextMessage(), "one");
+    EXPECT_EQ(pair.client.Receive(), "two") << "second message needs no read";
+    EXPECT_EQ(pair.client.Receive(), "") << "third call reads and finds nothing";
+    pair.peer.Write("three[/TCP]");
+    EXPECT_EQ(pair.NextMessage(), "three");
+}
+
+TEST(TcpTextReceive, NulBytesAreDroppedAndNothingAfterThemIsLost) {
+    ClientPair pair;
+    pair.peer.Write(std::string("o\0ne[/TCP]", 10));
+    EXPECT_EQ(pair.NextMessage(), "one");
+    pair.peer.Write(std::string("ab\0\0\0cd[/TCP]", 13));
+    EXPECT_EQ(pair.NextMessage(), "abcd");
+}
+
+TEST(TcpTextReceive, UnterminatedTextIsKeptUntilItsTerminatorArrives) {
+    ClientPair pair;
+    pair.peer.Write("hel");
+    ASSERT_TRUE(WaitUntil([&] {
+        EXPECT_EQ(pair.client.Receive(), "");
+        return pair.client.GetPartial() == "hel";
+    }));
+    pair.peer.Write("lo[/T");
+    pair.peer.Write("CP]");
+    EXPECT_EQ(pair.NextMessage(), "hello");
+    EXPECT_TRUE(pair.client.IsConnected());
+}
+
+TEST(TcpTextReceive, OverlongUnterminatedTextIsDroppedAndFramingRecovers) {
+    LogRecorder log;
+    ClientPair pair;
+    std::string flood(VexoTCPClient::kMaxPartialBytes + 4096, 'a');
+    std::thread writer([&] { pair.peer.Write(flood + "tail[/TCP]ok[/TCP]"); });
+    std::vector<std::string> got;
+    WaitUntil([&] {
+        const std::string m = pair.client.Receive();
+        if (!m.empty()) got.push_back(m);
+        return !got.empty();
+    });
+    writer.join();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], "ok") << "the rest of the dropped text must not pose as a message";
+    EXPECT_EQ(log.Count(L"Exception - Text message longer than 65536 bytes without terminator "
+                        L"dropped"),
+              1u);
+}
+
+TEST(TcpTextReceive, PeerCloseClosesTheClient) {
+    ClientPair pair;
+    pair.peer.Write("last[/TCP]");
+    EXPECT_EQ(pair.NextMessage(), "last");
+    pair.peer.Close();
+    EXPECT_TRUE(WaitUntil([&] {
+        pair.client.Receive();
+        return !pair.client.IsConnected();
+    }));
+}
+
+TEST(TcpTextSend, PartialSendsKeepEveryMessageWholeAndInOrder) {
+    // Small buffers on both sides so a large message cannot go out at once.
+    ClientPair pair(4096);
+    ASSERT_TRUE(pair.client.SetSendBufferSize(4096));
+    std::string big(512 * 1024, 'x');
+    for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('a' + i % 26);
+
+    ASSERT_TRUE(pair.client.Send(big));
+    const std::string& pending = pair.client.GetPending();
+    ASSERT_FALSE(pending.empty()) << "the socket took the whole message; buffers too large";
+    const std::string whole = big + '\0';
+    ASSERT_LT(pending.size(), whole.size());
+    EXPECT_EQ(pending, whole.substr(whole.size() - pending.size()))
+        << "pending is the unsent tail, NUL included";
+
+    // The peer drains slowly; texts that could not be queued are reported.
+    std::string expected = whole;
+    std::string received;
+    int next = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            received += pair.peer.ReadAvailable();
+            const std::string text = "m" + std::to_string(next++);
+            if (pair.client.Send(text)) expected += text + '\0';
+            return pair.client.GetPending().empty() && received.size() >= big.size();
+        },
+        std::chrono::seconds(20)));
+    received += pair.peer.ReadExactly(expected.size() - received.size());
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "stream differs from the accepted messages";
+}
+
+TEST(TcpManager, WholeBufferTransfersAndLimits) {
+    Listener listener;
+    VexoTCPManager manager;
+    EXPECT_EQ(manager.Send("x", 1), -1) << "no socket";
+    EXPECT_EQ(manager.SendAll("x", 1), -1);
+    EXPECT_TRUE(manager.Close()) << "nothing to close";
+    ASSERT_TRUE(manager.Create());
+    EXPECT_FALSE(manager.Create()) << "already open";
+    ASSERT_TRUE(manager.Connect("127.0.0.1", listener.Port()));
+    Peer peer = listener.Accept();
+    ASSERT_TRUE(peer.Valid());
+
+    const std::string block(100000, 'q');
+    std::string drained;
+    std::thread reader([&] { drained = peer.ReadExactly(block.size()); });
+    EXPECT_EQ(manager.Write(block.data(), static_cast<int>(block.size())),
+              static_cast<int>(block.size()));
+    reader.join();
+    EXPECT_TRUE(drained == block);
+
+    peer.Write("12345678");
+    char buf[8];
+    EXPECT_EQ(manager.ReceiveAll(buf, 8), 8);
+    EXPECT_EQ(std::string(buf, 8), "12345678");
+
+    manager.SetTimeoutReceive(1);
+    EXPECT_EQ(manager.Receive(buf, 8), -2) << "nothing arrives within the limit";
+    EXPECT_EQ(manager.GetTimeoutReceive(), 1u);
+
+    peer.Abort();
+    WaitUntil([&] { return manager.SendAll("zz", 2) == 0; });
+    EXPECT_FALSE(manager.HasSocket()) << "a vanished peer closes the socket";
+}
+
+TEST(TcpClientSetup, ConnectFailureIsLoggedAndLeavesNoSocket) {
+    LogRecorder log;
+    int port = 0;
+    {
+        Listener closed;
+        port = closed.Port();
+    }
+    VexoTCPClient client;
+    EXPECT_FALSE(client.Setup("127.0.0.1", port, true));
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_FALSE(client.HasSocket());
+    EXPECT_TRUE(
+        log.Contains(L"Exception - Connect(127.0.0.1, " + std::to_wstring(port) + L") failed"));
+    EXPECT_FALSE(client.Send("x"));
+    EXPECT_TRUE(log.Contains(L"Exception - Trying to Send while not connected"));
+}
