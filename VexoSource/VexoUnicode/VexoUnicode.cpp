@@ -69,23 +69,25 @@ std::size_t DecodeOne(const std::string& in, std::size_t pos, std::uint32_t& cp,
     return len;
 }
 
-}  // namespace
-
-bool VexoUnicodeToUtf8(const std::wstring& in, std::string& out) {
+// Strict conversions stop at the first ill-formed unit; lenient ones replace it.
+bool EncodeAll(const std::wstring& in, std::string& out, bool lenient) {
     out.clear();
     out.reserve(in.size());
     for (wchar_t wc : in) {
-        const auto c = static_cast<std::uint32_t>(wc);
+        auto c = static_cast<std::uint32_t>(wc);
         if (!IsScalar(c)) {
-            out.clear();
-            return false;
+            if (!lenient) {
+                out.clear();
+                return false;
+            }
+            c = kReplacement;
         }
         Encode(c, out);
     }
     return true;
 }
 
-bool VexoUnicodeFromUtf8(const std::string& in, std::wstring& out) {
+bool DecodeAll(const std::string& in, std::wstring& out, bool lenient) {
     out.clear();
     out.reserve(in.size());
     std::size_t pos = 0;
@@ -94,8 +96,12 @@ bool VexoUnicodeFromUtf8(const std::string& in, std::wstring& out) {
         std::size_t bad = 0;
         std::size_t n = DecodeOne(in, pos, cp, bad);
         if (n == 0) {
-            out.clear();
-            return false;
+            if (!lenient) {
+                out.clear();
+                return false;
+            }
+            cp = kReplacement;
+            n = bad;
         }
         out.push_back(static_cast<wchar_t>(cp));
         pos += n;
@@ -103,32 +109,25 @@ bool VexoUnicodeFromUtf8(const std::string& in, std::wstring& out) {
     return true;
 }
 
+}  // namespace
+
+bool VexoUnicodeToUtf8(const std::wstring& in, std::string& out) {
+    return EncodeAll(in, out, false);
+}
+
+bool VexoUnicodeFromUtf8(const std::string& in, std::wstring& out) {
+    return DecodeAll(in, out, false);
+}
+
 std::string VexoUnicodeToUtf8Lenient(const std::wstring& in) {
     std::string out;
-    out.reserve(in.size());
-    for (wchar_t wc : in) {
-        const auto c = static_cast<std::uint32_t>(wc);
-        Encode(IsScalar(c) ? c : kReplacement, out);
-    }
+    EncodeAll(in, out, true);
     return out;
 }
 
 std::wstring VexoUnicodeFromUtf8Lenient(const std::string& in) {
     std::wstring out;
-    out.reserve(in.size());
-    std::size_t pos = 0;
-    while (pos < in.size()) {
-        std::uint32_t cp = 0;
-        std::size_t bad = 0;
-        std::size_t n = DecodeOne(in, pos, cp, bad);
-        if (n == 0) {
-            out.push_back(static_cast<wchar_t>(kReplacement));
-            pos += bad;
-        } else {
-            out.push_back(static_cast<wchar_t>(cp));
-            pos += n;
-        }
-    }
+    DecodeAll(in, out, true);
     return out;
 }
 

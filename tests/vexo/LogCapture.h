@@ -29,6 +29,10 @@ private:
     std::vector<std::wstring> m_lines;
 };
 
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // "0x%0.8X" of an object's address, as the framework logs it.
 std::wstring Hex8(const void* p);
 

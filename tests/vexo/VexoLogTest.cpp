@@ -169,3 +169,13 @@ TEST(VexoLogTest, ConcurrentLinesNeverInterleave) {
     const std::wregex pattern(L"^Information - thread [0-3] line \\d+ end$");
     for (const auto& l : lines) ASSERT_TRUE(std::regex_match(l, pattern));
 }
+
+TEST(VexoLogTest, FlagOneAlsoWritesToStandardOutput) {
+    LogCapture log(0);
+    VexoLogInit(0, VEXO_LOG_STDOUT | VEXO_LOG_NO_TIMESTAMP, L"T ");
+    ::testing::internal::CaptureStdout();
+    VexoLog(VexoELogLevel::Information, 0, kVexoLogPrefixInformation, L"to %ls", L"stdout");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "T Information - to stdout\n");
+    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{L"T Information - to stdout\n"});
+}

@@ -12,12 +12,9 @@ using namespace VexoSource;
 using vexotest::Hex8;
 using vexotest::LogCapture;
 using Clock = std::chrono::steady_clock;
+using vexotest::SecondsSince;
 
 namespace {
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Closing takes about a second (the relay thread is stopped), so each test makes few events.
 struct Events {

@@ -12,12 +12,9 @@ using namespace VexoSource;
 using vexotest::Hex8;
 using vexotest::LogCapture;
 using Clock = std::chrono::steady_clock;
+using vexotest::SecondsSince;
 
 namespace {
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Checks its status every `checkMs`, and only after `ignoreMs` have passed.
 class PollingLoop : public VexoThread {
