@@ -184,15 +184,25 @@ TEST(BuiltinScenarios, FingerCountsAndMotionsMatchTheirNames) {
         return std::hypot((a.x - b.x) * kWidthMm, (a.y - b.y) * kHeightMm);
     };
     // Peak finger count of each scenario.
-    const std::pair<const char*, size_t> counts[] = {
-        {"tap", 1},     {"double-tap", 1},     {"hold", 1},        {"drag", 1},
-        {"circle", 1},  {"two-finger-tap", 2}, {"two-finger-scroll", 2}, {"pinch", 2},
-        {"spread", 2},  {"swipe4-left", 4},    {"swipe4-up", 4},   {"gather5", 5},
-        {"spread5", 5}, {"ten-fingers", 10}};
+    const std::pair<const char*, size_t> counts[] = {{"tap", 1},
+                                                     {"double-tap", 1},
+                                                     {"hold", 1},
+                                                     {"drag", 1},
+                                                     {"circle", 1},
+                                                     {"two-finger-tap", 2},
+                                                     {"two-finger-scroll", 2},
+                                                     {"pinch", 2},
+                                                     {"spread", 2},
+                                                     {"swipe4-left", 4},
+                                                     {"swipe4-up", 4},
+                                                     {"gather5", 5},
+                                                     {"spread5", 5},
+                                                     {"ten-fingers", 10}};
     for (const auto& c : counts) {
         const Scenario s = builtinScenario(c.first);
         size_t peak = 0;
-        for (uint32_t t = 0; t < s.durationMs(); t += 5) peak = std::max(peak, s.fingersAt(t).size());
+        for (uint32_t t = 0; t < s.durationMs(); t += 5)
+            peak = std::max(peak, s.fingersAt(t).size());
         EXPECT_EQ(peak, c.second) << c.first;
     }
     // Tap: shorter than the 200 ms tap limit; double tap: two touches.
@@ -202,14 +212,17 @@ TEST(BuiltinScenarios, FingerCountsAndMotionsMatchTheirNames) {
     EXPECT_LT(downMs, 200);
     const Scenario dbl = builtinScenario("double-tap");
     int landings = 0;
-    for (int t = 1; t < 1000; ++t) landings += dbl.fingersAt(t).size() > dbl.fingersAt(t - 1).size();
+    for (int t = 1; t < 1000; ++t)
+        landings += dbl.fingersAt(t).size() > dbl.fingersAt(t - 1).size();
     EXPECT_EQ(landings, 2);
 
     // Swipes: each finger moves at least 30 mm the named way with under 10 mm drift.
     const struct {
         const char* name;
         double dx, dy;
-    } swipes[] = {{"swipe4-left", -1, 0}, {"swipe4-right", 1, 0}, {"swipe4-up", 0, -1},
+    } swipes[] = {{"swipe4-left", -1, 0},
+                  {"swipe4-right", 1, 0},
+                  {"swipe4-up", 0, -1},
                   {"swipe4-down", 0, 1}};
     for (const auto& sw : swipes) {
         const Scenario s = builtinScenario(sw.name);

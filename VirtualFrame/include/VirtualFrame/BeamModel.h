@@ -49,6 +49,9 @@ struct Beam {
     }
 };
 
+// Bits of the existing beams of one entry of a frame of this geometry.
+uint16_t existingBeamBits(const FrameGeometry& geometry, int entry);
+
 class BeamModel {
 public:
     explicit BeamModel(const FrameModel& model);

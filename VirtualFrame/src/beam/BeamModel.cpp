@@ -18,6 +18,21 @@ double segmentDistance(double px, double py, double ax, double ay, double bx, do
 
 }  // namespace
 
+uint16_t existingBeamBits(const FrameGeometry& g, int entry) {
+    if (entry < 0 || entry >= g.entryCount()) return 0;
+    const int half = g.linesX / 2;
+    const bool yAxis = entry < g.ledsY;
+    const int led = yAxis ? g.ledsY - 1 - entry : entry - g.ledsY;
+    uint16_t mask = 0;
+    for (int line = -half; line <= half; ++line) {
+        const int partner = yAxis ? led - g.gapY * line : led + g.gapX * line;
+        if (partner >= 0 && partner < (yAxis ? g.ledsY : g.ledsX)) {
+            mask = static_cast<uint16_t>(mask | (1u << (half - line)));
+        }
+    }
+    return mask;
+}
+
 BeamModel::BeamModel(const FrameModel& model)
     : model_(model),
       nX_(model.geometry.ledsX),
@@ -28,14 +43,7 @@ BeamModel::BeamModel(const FrameModel& model)
       mm_(model.geometry.mmPerLed()),
       random_(1u) {
     masks_.resize(nX_ + nY_);
-    for (int e = 0; e < nX_ + nY_; ++e) {
-        const Axis axis = e < nY_ ? Axis::Y : Axis::X;
-        const int led = axis == Axis::Y ? nY_ - 1 - e : e - nY_;
-        for (int line = -half_; line <= half_; ++line) {
-            if (exists({axis, led, line}))
-                masks_[e] = static_cast<uint16_t>(masks_[e] | (1u << bitOf(axis, line)));
-        }
-    }
+    for (int e = 0; e < nX_ + nY_; ++e) masks_[e] = existingBeamBits(model.geometry, e);
 }
 
 int BeamModel::entryOf(Axis axis, int led) const {

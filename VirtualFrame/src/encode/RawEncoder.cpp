@@ -208,7 +208,7 @@ uint16_t carriedBits(const FrameModel& model, int entry) {
         case RawFormat::EmitterSide70_82:
         case RawFormat::SequentialPlanes5:
         case RawFormat::Compressed5:
-            return BeamModel(model).existingMask(entry);
+            return existingBeamBits(g, entry);
         case RawFormat::Unsupported:
             return 0;
     }
@@ -220,13 +220,10 @@ std::vector<uint8_t> encodeScan(const FrameModel& model, const std::vector<uint1
     std::vector<uint8_t> raw;
     if (model.format == RawFormat::Unsupported) return raw;
     std::vector<uint16_t> words(g.entryCount(), 0);
-    {
-        const BeamModel layout(model);
-        for (int e = 0; e < g.entryCount(); ++e) {
-            const uint16_t given =
-                static_cast<size_t>(e) < input.size() ? input[e] : layout.existingMask(e);
-            words[e] = static_cast<uint16_t>(given & carriedBits(model, e));
-        }
+    for (int e = 0; e < g.entryCount(); ++e) {
+        const uint16_t given =
+            static_cast<size_t>(e) < input.size() ? input[e] : existingBeamBits(g, e);
+        words[e] = static_cast<uint16_t>(given & carriedBits(model, e));
     }
     switch (model.format) {
         case RawFormat::BytePerLedShifted:

@@ -1,0 +1,53 @@
+// A frame-library context set up the way the service sets one up for a model.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "PanoraCore.h"
+#include "VirtualFrame/FrameModel.h"
+#include "VirtualFrame/RawEncoder.h"
+
+namespace vftest {
+
+struct ContextDeleter {
+    void operator()(CoreContext* c) const { ::operator delete(c); }
+};
+using Context = std::unique_ptr<CoreContext, ContextDeleter>;
+
+inline Context makeContext(const VirtualFrame::FrameModel& model) {
+    Context ctx(static_cast<CoreContext*>(::operator new(sizeof(CoreContext))));
+    std::memset(ctx.get(), 0, sizeof(CoreContext));
+    const VirtualFrame::FrameGeometry& g = model.geometry;
+    SetupParams p{};
+    p.screenInches = static_cast<float>(g.screenInches);
+    p.ledsX = g.ledsX;
+    p.ledsY = g.ledsY;
+    p.linesX = g.linesX;
+    p.linesY = g.linesY;
+    p.ledGapX = g.gapX;
+    p.ledGapY = g.gapY;
+    p.frameWidth = p.frameHeight = 1.0f;
+    p.pairGate = model.firmware.maxBlobDistance;
+    p.minBlobSize = model.firmware.minBlobSize;
+    p.maxBlobSize = model.firmware.maxBlobSize;
+    p.maxBlobs = model.firmware.maxBlobs;
+    p.reserved = 1;
+    ctx->padLedsX = ctx->padLedsY = 0;
+    OrdaloScreenSetup(ctx.get(), &p);
+    ctx->fastFrame = 1;
+    ctx->eraseBackground = 1;
+    OrdaloScreenCalibration(ctx.get(), {0, 0}, {1, 1}, {0, 0}, {1, 1});
+    return ctx;
+}
+
+// The raw content as the host receives it: padded to whole 59-byte blocks.
+inline void feed(CoreContext* ctx, const std::vector<uint8_t>& raw) {
+    std::vector<uint8_t> packet(raw);
+    packet.resize((raw.size() + 58) / 59 * 59, 0);
+    OrdaloDataFill(ctx, packet.data(), static_cast<uint32_t>(packet.size()));
+    OrdaloDataFix(ctx);
+}
+
+}  // namespace vftest
