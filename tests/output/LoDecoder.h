@@ -4,6 +4,7 @@
 
 #include <lo/lo.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -70,9 +71,12 @@ private:
         m.types = types;
         for (int i = 0; i < argc; ++i) {
             DecodedArg a{types[i], 0, 0.0f, {}};
-            if (types[i] == 'i') a.i = argv[i]->i;
-            if (types[i] == 'f') a.f = argv[i]->f;
-            if (types[i] == 's') a.s = &argv[i]->s;
+            // liblo's argument pointers are only 4-byte aligned; read the bytes
+            // rather than through its 8-byte-aligned union.
+            const char* raw = reinterpret_cast<const char*>(argv[i]);
+            if (types[i] == 'i') std::memcpy(&a.i, raw, sizeof a.i);
+            if (types[i] == 'f') std::memcpy(&a.f, raw, sizeof a.f);
+            if (types[i] == 's') a.s = raw;
             m.args.push_back(a);
         }
         static_cast<LoDecoder*>(self)->messages.push_back(m);
