@@ -120,3 +120,52 @@ inline _MINI_POLYGON SquareBlob(const CoreContext* ctx, double fx, double fy, do
 }
 
 }  // namespace blobtest
+
+#include "VirtualFrame/RawEncoder.h"
+
+namespace blobtest {
+
+struct Touch {
+    int id;
+    double x, y;  // screen, 0..1
+    int age;
+};
+
+// Feeds frames through the library as the service does: raw content from the model's encoder,
+// then fill, fix and the pipeline.
+class Pipeline {
+public:
+    explicit Pipeline(const VirtualFrame::FrameModel& model)
+        : model_(model), beams_(model), ctx_(MakeContext(model)) {}
+
+    std::vector<Touch> Step(const std::vector<VirtualFrame::Finger>& fingers) {
+        return StepWords(beams_.scan(fingers));
+    }
+
+    std::vector<Touch> StepWords(const std::vector<uint16_t>& words) {
+        const std::vector<uint8_t> raw = VirtualFrame::encodeScan(model_, words);
+        OrdaloDataFill(ctx_.get(), raw.data(), static_cast<uint32_t>(raw.size()));
+        OrdaloDataFix(ctx_.get());
+        EXPECT_EQ(1u, OrdaloUpdateBlobs(ctx_.get()));
+        std::vector<Touch> out;
+        for (int i = 0; i < ctx_->outBlobCount; ++i) {
+            const _MINI_POLYGON& b = ctx_->outBlobs[i];
+            out.push_back(Touch{b.id, b.cx, b.cy, b.age});
+        }
+        return out;
+    }
+
+    CoreContext* ctx() { return ctx_.get(); }
+    VirtualFrame::BeamModel& beams() { return beams_; }
+    const VirtualFrame::FrameModel& model() const { return model_; }
+    double Mm(double ax, double ay, double bx, double by) const {
+        return ScreenMm(model_, ax, ay, bx, by);
+    }
+
+private:
+    VirtualFrame::FrameModel model_;
+    VirtualFrame::BeamModel beams_;
+    ContextPtr ctx_;
+};
+
+}  // namespace blobtest

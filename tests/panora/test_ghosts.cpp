@@ -1,0 +1,187 @@
+// Ghost removal on hand-placed candidates with beam words of the beam model (default model).
+#include <gtest/gtest.h>
+
+#include "test_blobs_support.h"
+
+using namespace blobtest;
+
+namespace {
+
+class GhostRemoval : public ::testing::Test {
+protected:
+    void SetUp() override {
+        model_ = &VirtualFrame::defaultFrameModel();
+        beams_ = std::make_unique<VirtualFrame::BeamModel>(*model_);
+        ctx_ = MakeContext(*model_);
+        LoadWords(ctx_.get(), ClearWords(*beams_));
+    }
+
+    // Candidate square around a screen position; the context holds frame positions.
+    void AddCandidate(double sx, double sy, double sideMm) {
+        const int n = ctx_->blobCount;
+        ctx_->blobs[n] = SquareBlob(ctx_.get(), beams_->frameX(sx), beams_->frameY(sy), sideMm);
+        ctx_->blobCount = ctx_->workCount = n + 1;
+    }
+
+    void Shadows(const std::vector<VirtualFrame::Finger>& fingers) {
+        LoadWords(ctx_.get(), beams_->scan(fingers));
+    }
+
+    void Runs(int x, int y) {
+        ctx_->runsX = x;
+        ctx_->runsY = y;
+        ctx_->rectCount = x * y;
+        ctx_->lastFrameBlobs = ctx_->blobCount;
+        ctx_->deadBeam = 0;
+    }
+
+    bool Kept(double sx, double sy) const {
+        for (int i = 0; i < ctx_->blobCount; ++i) {
+            const _MINI_POLYGON& b = ctx_->blobs[i];
+            if (ScreenMm(*model_, beams_->frameX(sx), beams_->frameY(sy), b.cx, b.cy) < 1.0)
+                return true;
+        }
+        return false;
+    }
+
+    const VirtualFrame::FrameModel* model_ = nullptr;
+    std::unique_ptr<VirtualFrame::BeamModel> beams_;
+    ContextPtr ctx_;
+};
+
+TEST_F(GhostRemoval, ShadowsOnOneRowAreLeftAlone) {
+    // No beam evidence at all: only the one-row rule can keep these.
+    AddCandidate(0.3, 0.4, 8);
+    AddCandidate(0.6, 0.4, 8);
+    Runs(2, 1);
+    RemoveFalseBlobsEx2(ctx_.get());
+    EXPECT_EQ(2, ctx_->blobCount);
+
+    Runs(2, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    EXPECT_EQ(0, ctx_->blobCount) << "without the rule, unexplained candidates go";
+}
+
+TEST_F(GhostRemoval, DiagonalPairKeepsTheFingersAndDropsTheCrossings) {
+    const std::vector<VirtualFrame::Finger> fingers{{1, 0.3, 0.3, 10}, {2, 0.6, 0.6, 10}};
+    Shadows(fingers);
+    AddCandidate(0.3, 0.3, 8);
+    AddCandidate(0.6, 0.3, 8);  // crossing of finger 2's column with finger 1's row
+    AddCandidate(0.3, 0.6, 8);
+    AddCandidate(0.6, 0.6, 8);
+    Runs(2, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    ASSERT_EQ(2, ctx_->blobCount);
+    EXPECT_TRUE(Kept(0.3, 0.3));
+    EXPECT_TRUE(Kept(0.6, 0.6));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(1u, ctx_->blobs[i].trueFlag);
+        EXPECT_GE(ctx_->blobs[i].hitCount, 3u) << "each finger owns slanted beams";
+    }
+    EXPECT_EQ(0, debugflag);
+}
+
+TEST_F(GhostRemoval, ThreeCandidatesDropTheOneFacingTheLongestSide) {
+    struct Case {
+        double pts[3][2];
+        int dropped;
+    };
+    // Candidate k is dropped when the side between the other two is the longest.
+    const Case cases[] = {
+        {{{0.2, 0.2}, {0.8, 0.2}, {0.5, 0.3}}, 2},
+        {{{0.5, 0.3}, {0.2, 0.2}, {0.8, 0.2}}, 0},
+        {{{0.2, 0.2}, {0.5, 0.3}, {0.8, 0.2}}, 1},
+    };
+    for (const Case& c : cases) {
+        ctx_->blobCount = 0;
+        for (const auto& p : c.pts) AddCandidate(p[0], p[1], 8);
+        Runs(2, 2);
+        RemoveFalseBlobsEx2(ctx_.get());
+        ASSERT_EQ(2, ctx_->blobCount);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(k != c.dropped, Kept(c.pts[k][0], c.pts[k][1])) << "candidate " << k;
+    }
+}
+
+TEST_F(GhostRemoval, RealPolygonsEightMillimetresApartAreMerged) {
+    // Two real contacts on a diagonal, 8 mm apart: both are confirmed, then the smaller goes.
+    const double mmX = model_->geometry.ledsX * model_->geometry.mmPerLed();
+    const double mmY = model_->geometry.ledsY * model_->geometry.mmPerLed();
+    const double dx = 8.0 / std::sqrt(2.0) / mmX, dy = 8.0 / std::sqrt(2.0) / mmY;
+    const double ax = 0.4, ay = 0.4, bx = ax + dx, by = ay + dy;
+    ASSERT_NEAR(8.0, ScreenMm(*model_, ax, ay, bx, by), 1e-6);
+    Shadows({{1, ax, ay, 4}, {2, bx, by, 4}});
+    AddCandidate(ax, ay, 4);
+    AddCandidate(bx, by, 6);
+    Runs(2, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    ASSERT_EQ(1, ctx_->blobCount);
+    EXPECT_TRUE(Kept(bx, by)) << "the larger polygon stays";
+
+    // 12 mm apart both stay.
+    ctx_->blobCount = 0;
+    const double cx = ax + 1.5 * dx, cy = ay + 1.5 * dy;
+    Shadows({{1, ax, ay, 4}, {2, cx, cy, 4}});
+    AddCandidate(ax, ay, 4);
+    AddCandidate(cx, cy, 6);
+    Runs(2, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    EXPECT_EQ(2, ctx_->blobCount);
+}
+
+TEST_F(GhostRemoval, CrowdedBeamRecordsTheFirstTenPolygons) {
+    // Twelve candidates on the same spot: every beam there is crossed by all of them.
+    Shadows({{1, 0.5, 0.5, 10}});
+    for (int i = 0; i < 12; ++i) AddCandidate(0.5, 0.5, 6 + 0.1 * i);
+    Runs(2, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    for (int i = 0; i < ctx_->entryCount * ctx_->linesX; ++i) {
+        ASSERT_GE(ctx_->beamHits[i].count, -1);
+        ASSERT_LE(ctx_->beamHits[i].count, PANORA_MAX_BEAM_BLOBS);
+    }
+    // The largest of the recorded ten explains the beams; the rest merge into it.
+    ASSERT_EQ(1, ctx_->blobCount);
+    EXPECT_NEAR(SquareBlob(ctx_.get(), 0.5, 0.5, 6.9).area, ctx_->blobs[0].area, 1e-9);
+}
+
+TEST_F(GhostRemoval, SingleCandidateIsNeverTouched) {
+    AddCandidate(0.5, 0.5, 8);
+    Runs(2, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    EXPECT_EQ(1, ctx_->blobCount);
+}
+
+TEST_F(GhostRemoval, OlderVariantsKeepTheFingers) {
+    const std::vector<VirtualFrame::Finger> fingers{{1, 0.3, 0.3, 10}, {2, 0.6, 0.6, 10}};
+    for (int variant = 0; variant < 2; ++variant) {
+        ctx_->blobCount = 0;
+        Shadows(fingers);
+        AddCandidate(0.3, 0.3, 8);
+        AddCandidate(0.6, 0.3, 8);
+        AddCandidate(0.3, 0.6, 8);
+        AddCandidate(0.6, 0.6, 8);
+        Runs(2, 2);
+        if (variant == 0) {
+            RemoveFalseBlobsEx(ctx_.get());
+        } else {
+            RemoveFalseBlobsEx1(ctx_.get());
+        }
+        EXPECT_EQ(2, ctx_->blobCount) << "variant " << variant;
+        EXPECT_TRUE(Kept(0.3, 0.3));
+        EXPECT_TRUE(Kept(0.6, 0.6));
+    }
+}
+
+TEST_F(GhostRemoval, LargeBlobsAreMaskedOnRequest) {
+    AddCandidate(0.3, 0.3, 8);
+    AddCandidate(0.6, 0.6, 80);  // 80 mm square: far beyond 100 LED cells
+    AddCandidate(0.8, 0.2, 8);
+    MaskPoint(ctx_.get(), 0);
+    EXPECT_EQ(3, ctx_->blobCount);
+    MaskPoint(ctx_.get(), 1);
+    ASSERT_EQ(2, ctx_->blobCount);
+    EXPECT_TRUE(Kept(0.3, 0.3));
+    EXPECT_TRUE(Kept(0.8, 0.2)) << "the last blob moves into the freed slot";
+}
+
+}  // namespace
