@@ -11,7 +11,7 @@
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
-#include "VexoAlgorithm/VexoTree.h"
+#include "VexoAlgorithm/Tree.h"
 #include "VexoCommon/VexoCommon.h"
 #include "VexoThread/VexoThread.h"
 
