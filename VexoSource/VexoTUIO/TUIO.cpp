@@ -1,5 +1,6 @@
 #include "VexoTUIO/TUIO.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "VexoUtils/VexoUtils.h"
@@ -14,16 +15,24 @@ bool IsActive(const uint32_t* flags, uint32_t i) { return flags != nullptr && fl
 
 void AppendInt(std::string& out, int value) {
     char text[16];
-    const int n = std::snprintf(text, sizeof text, "%d", value);
-    out.append(text, static_cast<std::size_t>(n));
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, result.ptr);
 }
 
+// Same text as printf "%f" (both are exact conversions rounded to six
+// places), at a fraction of the cost; a frame writes up to 224 of them.
 void AppendFloat(std::string& out, float value) {
-    // "%f" of a float can need 39 integer digits; such a value is a fault
-    // upstream, but must still be written whole.
+    // A float can need 39 integer digits; such a value is a fault upstream,
+    // but must still be written whole.
     char text[64];
-    const int n = std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
-    out.append(text, static_cast<std::size_t>(n));
+    const auto result = std::to_chars(text, text + sizeof text, static_cast<double>(value),
+                                      std::chars_format::fixed, 6);
+    if (result.ec == std::errc()) {
+        out.append(text, result.ptr);
+    } else {
+        const int n = std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
+        out.append(text, static_cast<std::size_t>(n));
+    }
 }
 
 void AppendIntArgument(std::string& out, int value) {

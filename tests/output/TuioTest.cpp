@@ -4,6 +4,9 @@
 #include <tinyxml.h>
 
 #include <array>
+#include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "LoDecoder.h"
@@ -128,6 +131,34 @@ TEST(TuioXml, EveryPacketIsWellFormed) {
             -3.4e38f, 3.4e38f);
     odd.touches[0].id = 4000000000u;
     EXPECT_EQ(ParseMessages(odd.Xml(std::numeric_limits<int32_t>::min())).size(), 3u);
+}
+
+TEST(TuioXml, NumbersReadExactlyAsPrintfWritesThem) {
+    std::mt19937 rng(20261207);
+    std::uniform_int_distribution<uint32_t> bits;
+    Table t;
+    t.Put(0, 0.0f, 0.0f);
+    auto check = [&](float value) {
+        t.touches[0].x = value;
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "f:%f", static_cast<double>(value));
+        const auto messages = ParseMessages(t.Xml(1));
+        ASSERT_EQ(messages.size(), 3u);
+        ASSERT_EQ(messages[0][2], expected) << value;
+    };
+    // Halfway cases at the sixth decimal and both signs of zero.
+    for (float v : {0.0000005f, 0.0000015f, 0.0000025f, -0.0000005f, 0.5f, 1e-7f, -0.0f, 0.0f,
+                    0.125f, 2.5e-6f, 1e30f, -3.4e38f}) {
+        check(v);
+    }
+    for (int i = 0; i < 20000; ++i) {
+        uint32_t raw = bits(rng);
+        float value;
+        std::memcpy(&value, &raw, sizeof value);
+        if (!std::isfinite(value)) continue;
+        // Most random bit patterns are tiny or huge; also cover the 0..1 range.
+        check(i % 2 ? value : static_cast<float>(raw) / 4294967296.0f - 0.25f);
+    }
 }
 
 TEST(TuioOsc, BundleContentAsAnotherDecoderReadsIt) {
