@@ -1,7 +1,10 @@
 #include "Options.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+
+#include "VirtualFrame/FrameModel.h"
 
 namespace {
 
@@ -12,6 +15,49 @@ struct OptionSpec {
     // Stores the value; returns an error text, empty on success.
     std::function<std::string(const std::string& value, VirtualFrameOptions& o)> apply;
 };
+
+bool ParseNumber(const std::string& v, double low, double high, double& out) {
+    char* end = nullptr;
+    const double value = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end || !(value >= low && value <= high)) return false;
+    out = value;
+    return true;
+}
+
+// A model brings its whole frame description; an identity given with --id stays.
+void UseModel(const VirtualFrame::FrameModel& model, VirtualFrameOptions& o) {
+    uint8_t identity[8];
+    std::memcpy(identity, o.frame.identity, sizeof identity);
+    o.frame = model.firmware;
+    if (o.idSet) std::memcpy(o.frame.identity, identity, sizeof identity);
+    o.model = model.name;
+}
+
+using Apply = std::function<std::string(const std::string& value, VirtualFrameOptions& o)>;
+
+Apply AnswerFaultOption(const char* name, VirtualFrame::AnswerFault fault) {
+    return [name, fault](const std::string& v, VirtualFrameOptions& o) {
+        char* end = nullptr;
+        const unsigned long id = std::strtoul(v.c_str(), &end, 0);
+        if (v.empty() || *end || id > 255) {
+            return std::string(name) +
+                   " needs a packet identifier (0..255, decimal or 0x hex), got '" + v + "'";
+        }
+        o.faults.answerFaults[static_cast<uint8_t>(id)] = fault;
+        return std::string();
+    };
+}
+
+Apply CountOption(const char* name, uint32_t VirtualFrame::FaultSettings::*field) {
+    return [name, field](const std::string& v, VirtualFrameOptions& o) {
+        double n = 0;
+        if (!ParseNumber(v, 1, 4294967295.0, n) || n != static_cast<uint32_t>(n)) {
+            return std::string(name) + " needs a whole number from 1, got '" + v + "'";
+        }
+        o.faults.*field = static_cast<uint32_t>(n);
+        return std::string();
+    };
+}
 
 const std::vector<OptionSpec>& Table() {
     static const std::vector<OptionSpec> table = {
@@ -34,9 +80,10 @@ const std::vector<OptionSpec>& Table() {
              if (!OrdoParseIdentityHex(v, o.frame.identity)) {
                  return "--id needs 16 hex digits, got '" + v + "'";
              }
+             o.idSet = true;
              return std::string();
          }},
-        {"--rate", "HZ", "raw scans per second in software mode (default 100)",
+        {"--rate", "HZ", "raw scans per second in software mode (default 120)",
          [](const std::string& v, VirtualFrameOptions& o) {
              char* end = nullptr;
              double hz = std::strtod(v.c_str(), &end);
@@ -44,6 +91,86 @@ const std::vector<OptionSpec>& Table() {
                  return "--rate needs a number of scans per second in (0, 2000], got '" + v + "'";
              }
              o.scanRate = hz;
+             return std::string();
+         }},
+        {"--model", "NAME", "frame model of the catalogue (see --list-models)",
+         [](const std::string& v, VirtualFrameOptions& o) {
+             const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(v);
+             if (!model) return "unknown model '" + v + "' (see --list-models)";
+             UseModel(*model, o);
+             return std::string();
+         }},
+        {"--scenario", "NAME|FILE",
+         "play a built-in scenario (see --list-scenarios) or a scenario file, then unplug",
+         [](const std::string& v, VirtualFrameOptions& o) {
+             try {
+                 o.scenario = VirtualFrame::loadScenario(v);
+             } catch (const VirtualFrame::ScenarioError& e) {
+                 return "--scenario " + v + ": " + e.what();
+             }
+             o.scenarioSet = true;
+             return std::string();
+         }},
+        {"--loop", nullptr, "play the scenario over and over instead of unplugging at its end",
+         [](const std::string&, VirtualFrameOptions& o) {
+             o.loop = true;
+             return std::string();
+         }},
+        {"--unplug-after", "SECONDS", "unplug this long after start, whatever is playing",
+         [](const std::string& v, VirtualFrameOptions& o) {
+             if (!ParseNumber(v, 0.001, 1e6, o.unplugAfterSeconds)) {
+                 return "--unplug-after needs a number of seconds, got '" + v + "'";
+             }
+             return std::string();
+         }},
+        {"--noise", "P", "flip every beam of every scan with probability P (0..1)",
+         [](const std::string& v, VirtualFrameOptions& o) {
+             if (!ParseNumber(v, 0.0, 1.0, o.noise)) {
+                 return "--noise needs a probability from 0 to 1, got '" + v + "'";
+             }
+             return std::string();
+         }},
+        {"--no-answer", "ID", "fault: take requests with this identifier but never answer",
+         AnswerFaultOption("--no-answer", VirtualFrame::AnswerFault::NoAnswer)},
+        {"--wrong-type", "ID", "fault: answer this identifier with the wrong packet type",
+         AnswerFaultOption("--wrong-type", VirtualFrame::AnswerFault::WrongType)},
+        {"--short-answer", "ID", "fault: answer this identifier with half its record",
+         AnswerFaultOption("--short-answer", VirtualFrame::AnswerFault::Short)},
+        {"--bad-checksum-every", "N", "fault: every Nth packet carries a wrong checksum",
+         CountOption("--bad-checksum-every", &VirtualFrame::FaultSettings::badChecksumEvery)},
+        {"--drop-block-every", "N", "fault: every Nth multi-block packet loses block 1",
+         CountOption("--drop-block-every", &VirtualFrame::FaultSettings::dropBlockEvery)},
+        {"--reorder-blocks-every", "N",
+         "fault: every Nth multi-block packet swaps its last two blocks",
+         CountOption("--reorder-blocks-every", &VirtualFrame::FaultSettings::reorderBlocksEvery)},
+        {"--idle-every", "MS", "fault: send an idle notice this often",
+         CountOption("--idle-every", &VirtualFrame::FaultSettings::idleNoticeMs)},
+        {"--unplug-after-reports", "N", "fault: unplug after this many input reports",
+         [](const std::string& v, VirtualFrameOptions& o) {
+             double n = 0;
+             if (!ParseNumber(v, 1, 1e15, n) || n != static_cast<uint64_t>(n)) {
+                 return "--unplug-after-reports needs a whole number, got '" + v + "'";
+             }
+             o.faults.unplugAfterReports = static_cast<uint64_t>(n);
+             return std::string();
+         }},
+        {"--reboot-every", "MS", "fault: the firmware restarts this often",
+         CountOption("--reboot-every", &VirtualFrame::FaultSettings::rebootEveryMs)},
+        {"--watchdog-timeout", "MS", "fault: an enabled watchdog not fed this long reboots",
+         CountOption("--watchdog-timeout", &VirtualFrame::FaultSettings::watchdogTimeoutMs)},
+        {"--unconfigured", nullptr, "fault: report LCD size 0 (an unconfigured frame)",
+         [](const std::string&, VirtualFrameOptions& o) {
+             o.faults.unconfigured = true;
+             return std::string();
+         }},
+        {"--list-models", nullptr, "print the catalogue's model names, one per line",
+         [](const std::string&, VirtualFrameOptions& o) {
+             o.listModels = true;
+             return std::string();
+         }},
+        {"--list-scenarios", nullptr, "print the built-in scenario names, one per line",
+         [](const std::string&, VirtualFrameOptions& o) {
+             o.listScenarios = true;
              return std::string();
          }},
         {"--help", nullptr, "print this help",
@@ -89,7 +216,11 @@ bool ParseVirtualFrameOptions(int argc, const char* const* argv, VirtualFrameOpt
         error = spec->apply(value, options);
         if (!error.empty()) return false;
     }
-    if (!options.help && options.dir.empty()) {
+    if (options.scenarioSet && options.model.empty()) {
+        UseModel(VirtualFrame::defaultFrameModel(), options);
+    }
+    const bool listing = options.listModels || options.listScenarios;
+    if (!options.help && !listing && options.dir.empty()) {
         error = "--dir is required";
         return false;
     }
@@ -100,12 +231,21 @@ std::string VirtualFrameUsage() {
     std::string s =
         "usage: ordalo-virtual-frame --dir DIR [options]\n"
         "Serves one emulated touch frame on DIR/NAME.sock until SIGTERM or SIGINT,\n"
-        "or until the socket file is removed.\n\noptions:\n";
+        "or until the socket file is removed.\n"
+        "With --model and/or --scenario it is a simulated frame of the catalogue (the default\n"
+        "model is 19in-72x58-7line): fingers of the scenario block its beams, and its raw scans\n"
+        "stream once the host switches it to software mode; at the scenario's end it unplugs\n"
+        "unless --loop. Without either it answers with a generic 32-inch description.\n"
+        "Scenario files hold lines 'time_ms finger x y [diameter_mm]' or 'time_ms finger up'\n"
+        "(x, y from 0 to 1, y down; '#' comments).\n\noptions:\n";
+    const size_t column = 26;
     for (const auto& o : Table()) {
         std::string left =
             std::string("  ") + o.name + (o.valueName ? std::string(" ") + o.valueName : "");
-        if (left.size() < 18) left.resize(18, ' ');
-        s += left + " " + o.help + "\n";
+        if (left.size() >= column) left += "\n";
+        const size_t width = left.size() - left.rfind('\n', left.size() - 1) - 1;
+        left += std::string(column > width ? column - width : 1, ' ');
+        s += left + o.help + "\n";
     }
     return s;
 }

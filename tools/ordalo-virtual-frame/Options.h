@@ -9,13 +9,27 @@
 #include <vector>
 
 #include "VirtualFrame/FirmwareEmulator.h"
+#include "VirtualFrame/Scenario.h"
 
 struct VirtualFrameOptions {
     std::string dir;
     std::string name = "frame0";
     VirtualFrame::FrameDescription frame;
-    double scanRate = 100.0;
+    double scanRate = 120.0;
     bool help = false;
+    bool idSet = false;
+
+    // Playback: a catalogue model (empty: the emulator's own description with its fixed scan)
+    // and a scenario; a scenario without a model plays on the default model.
+    std::string model;
+    bool scenarioSet = false;
+    VirtualFrame::Scenario scenario;
+    bool loop = false;
+    double unplugAfterSeconds = 0;  // 0 = never
+    double noise = 0;               // beam flip probability per scan
+    VirtualFrame::FaultSettings faults;
+    bool listModels = false;
+    bool listScenarios = false;
 
     std::string SocketPath() const { return dir + "/" + name + ".sock"; }
 };
