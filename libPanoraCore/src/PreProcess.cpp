@@ -17,6 +17,9 @@ int ClampEntries(int64_t n) {
     return static_cast<int>(std::clamp<int64_t>(n, 0, PANORA_MAX_ENTRIES));
 }
 
+// By value: context fields are packed and must not be bound to references.
+int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
 int SafeGap(int32_t g) { return g < 1 ? 1 : g; }
 
 int CeilBytes(int bits) { return bits <= 0 ? 0 : (bits + 7) / 8; }
@@ -576,9 +579,9 @@ void updatebackgrounddata(CoreContext* ctx) {
         return;
     }
     const Counts c = panora::ContextCounts(ctx);
-    const int lines = std::clamp(ctx->linesX, 1, PANORA_MAX_LINES);
+    const int lines = panora::ClampInt(ctx->linesX, 1, PANORA_MAX_LINES);
     const int total = std::min(c.total, PANORA_MAX_BEAMS / lines);
-    const int h = std::clamp(ctx->historySlot, 0, PANORA_HISTORY_WINDOW - 1);
+    const int h = panora::ClampInt(ctx->historySlot, 0, PANORA_HISTORY_WINDOW - 1);
     // Until the window has filled, no stored frame is leaving it.
     const bool windowFull = ctx->historyCount >= PANORA_HISTORY_WINDOW;
     for (int e = 0; e < total; ++e) {
@@ -602,7 +605,7 @@ void updatebackgrounddata(CoreContext* ctx) {
 
 void RemoveBackground(CoreContext* ctx) {
     const Counts c = panora::ContextCounts(ctx);
-    const int straight = std::clamp(ctx->halfLinesX, 0, 15);
+    const int straight = panora::ClampInt(ctx->halfLinesX, 0, 15);
     ctx->deadBeam = 0;
     for (int e = 0; e < c.total; ++e) {
         const uint16_t bg = ctx->background[e];

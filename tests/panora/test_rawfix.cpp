@@ -1,0 +1,155 @@
+// Bit rotation, run-length decoding and the virtual-LED step of the data fix.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "PanoraCore.h"
+#include "PanoraTestSupport.h"
+
+using panora_test::FillAndFix;
+using panora_test::Geometry;
+using panora_test::ReadyContext;
+using panora_test::ScanWords;
+
+TEST(CycShift, RotatesTheLowBitsOfSevenBitWords) {
+    uint16_t w = 0x0041;
+    CycShift(&w, 7, 1);
+    EXPECT_EQ(w, 0x1060);
+    EXPECT_EQ(w & 0x7F, 0x60);
+
+    w = 0x0041;
+    CycShift(&w, 7, -1);
+    EXPECT_EQ(w, 0x0083);
+    EXPECT_EQ(w & 0x7F, 0x03);
+
+    // Width 7 drops the bits above the seven lines before rotating.
+    w = 0xFF41;
+    CycShift(&w, 7, 8);  // 8 mod 7 = 1
+    EXPECT_EQ(w, 0x1060);
+
+    w = 0x0041;
+    CycShift(&w, 7, 0);
+    EXPECT_EQ(w & 0x7F, 0x41);
+}
+
+TEST(CycShift, RotatesWholeSixteenBitWords) {
+    uint16_t w = 0x8001;
+    CycShift(&w, 16, -1);
+    EXPECT_EQ(w, 0x0003);
+    w = 0x8001;
+    CycShift(&w, 16, 1);
+    EXPECT_EQ(w, 0xC000);
+    w = 0x1234;
+    CycShift(&w, 16, -16);
+    EXPECT_EQ(w, 0x1234);
+    w = 0x1234;
+    CycShift(&w, 0, 3);  // no bits to rotate
+    EXPECT_EQ(w, 0x1234);
+}
+
+TEST(FrgDecompress, ExpandsLiteralsAndRuns) {
+    const uint8_t src[] = {0x05, 0x83, 0x02, 0xFF, 0xFF, 0x00, 0x00};
+    uint8_t dst[16] = {};
+    EXPECT_EQ(frgDecompress(dst, sizeof dst, src, sizeof src), 4u);
+    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 5), (std::vector<uint8_t>{5, 3, 3, 3, 0}));
+}
+
+TEST(FrgDecompress, NeedsFourBytesBeforeTheEndMark) {
+    const uint8_t src[] = {0x05, 0x83, 0x02, 0xFF, 0xFF};
+    uint8_t dst[16] = {};
+    EXPECT_EQ(frgDecompress(dst, sizeof dst, src, sizeof src), 0u);
+    // 255 followed by another value is a run, not an end mark.
+    const uint8_t run[] = {0xFF, 0x01, 0xFF, 0xFF, 0x00, 0x00};
+    EXPECT_EQ(frgDecompress(dst, sizeof dst, run, sizeof run), 2u);
+    EXPECT_EQ(dst[0], 0x7F);
+    EXPECT_EQ(dst[1], 0x7F);
+    EXPECT_EQ(frgDecompress(dst, sizeof dst, run, 0), 0u);
+}
+
+TEST(FrgDecompress, NeverWritesPastItsCapacity) {
+    uint8_t dst[32];
+    for (auto& b : dst) b = 0xEE;
+    const uint8_t longRun[] = {0x81, 0xC7, 0xFF, 0xFF, 0x00, 0x00};  // 200 ones
+    EXPECT_EQ(frgDecompress(dst, 10, longRun, sizeof longRun), 0u);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(dst[i], 0x01);
+    for (int i = 10; i < 32; ++i) EXPECT_EQ(dst[i], 0xEE) << i;
+
+    for (auto& b : dst) b = 0xEE;
+    const uint8_t literals[] = {1, 2, 3, 4, 0xFF, 0xFF, 0, 0};
+    EXPECT_EQ(frgDecompress(dst, 2, literals, sizeof literals), 0u);
+    EXPECT_EQ(dst[0], 1);
+    EXPECT_EQ(dst[1], 2);
+    EXPECT_EQ(dst[2], 0xEE);
+}
+
+TEST(DataFix, WithoutVirtualLedsNoWordMoves) {
+    const Geometry g{27.0f, 30, 20, 9, 9, 2, 2};
+    auto ctx = ReadyContext(g);
+    std::vector<uint8_t> raw(2 * 50);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint8_t>(i * 7);
+    FillAndFix(ctx.get(), raw);
+    const auto plain = ScanWords(*ctx, 50);
+
+    // The same frame with virtual LEDs: the physical words shift, the margins read blocked.
+    Geometry padded = g;
+    padded.padX = 2;
+    padded.padY = 1;
+    auto pctx = ReadyContext(padded);
+    ASSERT_EQ(+pctx->ledCountX, 34);
+    ASSERT_EQ(+pctx->ledCountY, 22);
+    FillAndFix(pctx.get(), raw);
+    EXPECT_EQ(+pctx->ledCountX, 34);
+    EXPECT_EQ(+pctx->ledCountY, 22);
+    EXPECT_EQ(+pctx->entryCount, 56);
+    const auto words = ScanWords(*pctx, 56);
+    const std::vector<int> margins = {0, 21, 22, 23, 54, 55};
+    for (int e : margins) EXPECT_EQ(words[e], 0x80) << e;
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(words[1 + i], plain[i]) << "Y word " << i;
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(words[24 + i], plain[20 + i]) << "X word " << i;
+
+    // A second frame lands in the same places: the counts do not drift.
+    FillAndFix(pctx.get(), raw);
+    EXPECT_EQ(ScanWords(*pctx, 56), words);
+}
+
+TEST(DataFix, AFrameDecodedWithoutItsFixIsFixedOnce) {
+    const Geometry g{32.0f, 40, 30, 7, 7, 4, 4, 1, 1};
+    auto ctx = ReadyContext(g);
+    const std::vector<uint8_t> raw(70, 0x00);  // nothing blocked
+    // Fill twice before one fix: the counts must not shrink twice.
+    OrdaloDataFill(ctx.get(), raw.data(), 70);
+    OrdaloDataFill(ctx.get(), raw.data(), 70);
+    OrdaloDataFix(ctx.get());
+    EXPECT_EQ(+ctx->ledCountX, 42);
+    EXPECT_EQ(+ctx->entryCount, 74);
+    // A fix without a new frame keeps the words as they are.
+    const auto before = ScanWords(*ctx, 74);
+    OrdaloDataFix(ctx.get());
+    EXPECT_EQ(ScanWords(*ctx, 74), before);
+    EXPECT_EQ(+ctx->frameCounter, 2u);
+}
+
+TEST(DataFix, HostSideFifteenLineFixRotatesThenComplements) {
+    const Geometry g{27.0f, 4, 2, 15, 15, 2, 1};
+    auto ctx = ReadyContext(g);
+    const uint16_t in[6] = {0x0001, 0x0001, 0x0001, 0x8000, 0x0001, 0x0001};
+    for (int e = 0; e < 6; ++e) ctx->scan[e] = in[e];
+    OrdaloDataFixHP_MCU(ctx.get());
+    // X entries 0..3 rotate left by e / 2, Y entries 4..5 by (e - 4) / 1.
+    const uint16_t want[6] = {0xFFFE, 0xFFFE, 0xFFFD, 0xFFFE, 0xFFFE, 0xFFFD};
+    for (int e = 0; e < 6; ++e) EXPECT_EQ(+ctx->scan[e], want[e]) << e;
+}
+
+TEST(DataFill, DoesNothingOnAContextThatIsNotReady) {
+    auto ctx = panora_test::NewContext();
+    ctx->scan[0] = 0x1234;
+    const std::vector<uint8_t> raw(4096, 0xAA);
+    FillAndFix(ctx.get(), raw);
+    EXPECT_EQ(+ctx->scan[0], 0x1234);
+    EXPECT_EQ(+ctx->frameCounter, 0u);
+    EXPECT_EQ(+ctx->entryCount, 0);
+    OrdaloDataFill(ctx.get(), nullptr, 0);
+    OrdaloDataFill(nullptr, raw.data(), 10);
+    OrdaloDataFix(nullptr);
+}
