@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace VexoSource {
 
@@ -27,40 +28,35 @@ protected:
     VexoOscArg& operator=(const VexoOscArg&) = default;
 };
 
-class VexoOscArgInt32 : public VexoOscArg {
+inline const char* VexoOscArgTypeName(VexoEOscArgType type) {
+    switch (type) {
+        case VEXO_OSC_TYPE_INT32:
+            return "int32";
+        case VEXO_OSC_TYPE_FLOAT:
+            return "float";
+        case VEXO_OSC_TYPE_STRING:
+            return "string";
+        default:
+            return "none";
+    }
+}
+
+// One argument holding a value of type T, reported as `Type`.
+template <typename T, VexoEOscArgType Type>
+class VexoOscArgValue : public VexoOscArg {
 public:
-    explicit VexoOscArgInt32(int32_t value) : m_value(value) {}
-    VexoEOscArgType getType() const override { return VEXO_OSC_TYPE_INT32; }
-    std::string getTypeName() const override { return "int32"; }
-    int32_t get() const { return m_value; }
-    void set(int32_t value) { m_value = value; }
+    explicit VexoOscArgValue(T value) : m_value(std::move(value)) {}
+    VexoEOscArgType getType() const override { return Type; }
+    std::string getTypeName() const override { return VexoOscArgTypeName(Type); }
+    const T& get() const { return m_value; }
+    void set(T value) { m_value = std::move(value); }
 
 private:
-    int32_t m_value;
+    T m_value;
 };
 
-class VexoOscArgFloat : public VexoOscArg {
-public:
-    explicit VexoOscArgFloat(float value) : m_value(value) {}
-    VexoEOscArgType getType() const override { return VEXO_OSC_TYPE_FLOAT; }
-    std::string getTypeName() const override { return "float"; }
-    float get() const { return m_value; }
-    void set(float value) { m_value = value; }
-
-private:
-    float m_value;
-};
-
-class VexoOscArgString : public VexoOscArg {
-public:
-    explicit VexoOscArgString(std::string value) : m_value(std::move(value)) {}
-    VexoEOscArgType getType() const override { return VEXO_OSC_TYPE_STRING; }
-    std::string getTypeName() const override { return "string"; }
-    const std::string& get() const { return m_value; }
-    void set(std::string value) { m_value = std::move(value); }
-
-private:
-    std::string m_value;
-};
+using VexoOscArgInt32 = VexoOscArgValue<int32_t, VEXO_OSC_TYPE_INT32>;
+using VexoOscArgFloat = VexoOscArgValue<float, VEXO_OSC_TYPE_FLOAT>;
+using VexoOscArgString = VexoOscArgValue<std::string, VEXO_OSC_TYPE_STRING>;
 
 }  // namespace VexoSource
