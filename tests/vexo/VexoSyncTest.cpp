@@ -39,7 +39,7 @@ TEST(VexoSyncTest, SignalStaysUntilResetAndShortTimeoutsDoNotWait) {
 
     auto start = Clock::now();
     EXPECT_EQ(VexoWaitObjectWithTimed(h, 5), 0u);
-    EXPECT_LT(SecondsSince(start), 0.5);
+    EXPECT_LT(SecondsSince(start), 1.0);
 
     start = Clock::now();
     EXPECT_EQ(VexoWaitObjectWithTimed(h, 40), 0u);
@@ -136,7 +136,7 @@ TEST(VexoSyncTest, ClosedHandlesAreHarmless) {
 
     auto start = Clock::now();
     EXPECT_EQ(VexoWaitObjectWithTimed(h, 5000), 1u);
-    EXPECT_LT(SecondsSince(start), 1.0);
+    EXPECT_LT(SecondsSince(start), 2.0);
     VexoEvtNotify(h);
     VexoEvtReset(h);
     EXPECT_EQ(VexoWaitObject(h), 0u);

@@ -79,7 +79,7 @@ TEST(VexoThreadTest, StatusTransitionsWithoutANativeThread) {
     // Never started: StopThread returns at once and says nothing.
     const auto start = Clock::now();
     thread.StopThread();
-    EXPECT_LT(SecondsSince(start), 0.4);
+    EXPECT_LT(SecondsSince(start), 0.9);  // a real stop takes a second
     EXPECT_TRUE(thread.GetThreadStatus());
     EXPECT_TRUE(log.Lines().empty());
 }
