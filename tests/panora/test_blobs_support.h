@@ -54,6 +54,9 @@ inline ContextPtr MakeContext(const VirtualFrame::FrameModel& model) {
     ctx->eraseBackground = 1;
     ctx->penEnabled = 0;
     OrdaloScreenCalibration(ctx.get(), ODPoint{0, 0}, ODPoint{1, 1}, ODPoint{0, 0}, ODPoint{1, 1});
+    // The axis flips the model's decoder leaves behind, for tests that skip decoding.
+    ctx->mirrorX = model.mirrorX ? 1 : 0;
+    ctx->mirrorY = model.mirrorY ? 1 : 0;
     return ctx;
 }
 
