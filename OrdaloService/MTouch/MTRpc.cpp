@@ -1,5 +1,6 @@
 #include "MTouch/MTRpc.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -34,6 +35,7 @@ u32 MTPacketTo(VexoHIDServer* server, u8 identifier, u8* answer, u32 answerLengt
     std::unique_ptr<u8[]> scratch(new u8[MT_ANSWER_SCRATCH_LEN]);
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (!server->SetPacket(request, sizeof request)) {
             VEXO_LOG_EXCEPTION(L"Unable to SetPacket");
@@ -43,20 +45,28 @@ u32 MTPacketTo(VexoHIDServer* server, u8 identifier, u8* answer, u32 answerLengt
             result = 1;
             break;
         }
-        u32 found = 0;
-        VexoPacket* packet = server->GetPacket(MT_ANSWER_WAIT_MS, identifier, found);
-        if (found && packet) {
+        // One answer slot per write. An answer too short to use is no answer, but the frame
+        // is not asked again before the slot is over: rewriting at once would flood it.
+        const auto slotEnd =
+            std::min(Clock::now() + std::chrono::milliseconds(MT_ANSWER_WAIT_MS), deadline);
+        for (;;) {
+            const auto now = Clock::now();
+            if (now >= slotEnd) break;
+            // Rounded up, so that the slot is really over when the wait returns empty-handed.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(slotEnd - now);
+            u32 found = 0;
+            std::unique_ptr<VexoPacket> packet(
+                server->GetPacket(u32(left.count()), identifier, found));
+            if (!found || !packet) break;
             const i32 n = packet->GetPacketContent(scratch.get(), MT_ANSWER_SCRATCH_LEN);
-            delete packet;
             if (n >= 0 && u32(n) >= answerLength) {
                 if (answerLength) std::memcpy(answer, scratch.get(), answerLength);
                 result = 1;
                 break;
             }
-        } else {
-            delete packet;
         }
-        if (Clock::now() - start > std::chrono::milliseconds(timeoutMs)) {
+        if (result) break;
+        if (Clock::now() >= deadline) {
             VEXO_LOG_EXCEPTION(L"Request timed out");
             break;
         }

@@ -16,7 +16,8 @@ constexpr VexoSource::u32 MT_ANSWER_SCRATCH_LEN = 2048;
 // wait = 1, waits for an answer of the same type holding at least `answerLength` bytes, whose
 // first `answerLength` bytes are copied into `answer`. The server's answer queue is emptied
 // first. The request is written again every 2000 ms without a fitting answer (shorter answers
-// and other types are discarded) until `timeoutMs` have passed ("Request timed out"); a failed
+// and other types are discarded, and the wait for the slot goes on) until `timeoutMs` have
+// passed ("Request timed out"); no answer slot outlasts `timeoutMs`. A failed
 // write ends the exchange at once ("Unable to SetPacket"). With wait = 0 the request is written
 // once and the answer queue is not read.
 //

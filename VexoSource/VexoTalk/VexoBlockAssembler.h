@@ -16,7 +16,8 @@ namespace VexoSource {
 
 constexpr i32 MAX_PACKET_BUFFER_LEN = 2048;
 constexpr u32 VEXO_REPORT_SIZE = 64;
-constexpr u32 VEXO_BLOCK_PAYLOAD = 59;
+constexpr u32 VEXO_REPORT_HEADER_SIZE = 5;
+constexpr u32 VEXO_BLOCK_PAYLOAD = VEXO_REPORT_SIZE - VEXO_REPORT_HEADER_SIZE;
 
 struct VexoAssembled_S {
     const u8* content;  // valid until the next Feed

@@ -89,7 +89,9 @@ void VexoHIDServer::ThreadFunc() {
             }
             if (m_device->IsPrepared(m_path)) {
                 const i32 n = m_device->ReadTimed(m_report, VEXO_REPORT_SIZE, kReadWaitMs);
-                if (n > 0) {
+                if (n > 0 && n < i32(VEXO_REPORT_HEADER_SIZE)) {
+                    VEXO_LOG_DEBUG(L"Report of %d bytes has no block header ON VexoHIDServer", n);
+                } else if (n > 0) {
                     if (n < i32(VEXO_REPORT_SIZE)) {
                         std::memset(m_report + n, 0, VEXO_REPORT_SIZE - size_t(n));
                     }
