@@ -41,11 +41,11 @@ TEST_P(ReportedPosition, FingerIsReportedWhereItTouches) {
             vftest::feed(ctx.get(), encodeScan(m, beams.scan({finger})));
             OrdaloUpdateBlobs(ctx.get());
         }
-        ASSERT_EQ(ctx->outBlobCount, 1) << m.name << " at " << p[0] << "," << p[1];
+        ASSERT_EQ(+ctx->outBlobCount, 1) << m.name << " at " << p[0] << "," << p[1];
         const _MINI_POLYGON& blob = ctx->outBlobs[0];
         // Within one LED step on each axis.
-        EXPECT_NEAR(blob.cx, p[0], 1.0 / m.geometry.ledsX) << m.name;
-        EXPECT_NEAR(blob.cy, p[1], 1.0 / m.geometry.ledsY) << m.name;
+        EXPECT_NEAR(+blob.cx, p[0], 1.0 / m.geometry.ledsX) << m.name;
+        EXPECT_NEAR(+blob.cy, p[1], 1.0 / m.geometry.ledsY) << m.name;
     }
 }
 

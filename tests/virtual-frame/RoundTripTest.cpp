@@ -56,7 +56,7 @@ TEST_P(EveryModel, EncodeThenDecodeGivesBackTheBeamWords) {
     const int n = m.geometry.entryCount();
     const uint16_t lineBits = static_cast<uint16_t>((1u << m.geometry.linesX) - 1);
     auto ctx = vftest::makeContext(m);
-    ASSERT_EQ(ctx->ready, 1u);
+    ASSERT_EQ(+ctx->ready, 1u);
     std::mt19937 random(std::hash<std::string>()(m.name));
     const double densities[] = {0.0, 0.03, 0.5, 0.97, 1.0};
     for (int round = 0; round < 150; ++round) {
@@ -68,7 +68,7 @@ TEST_P(EveryModel, EncodeThenDecodeGivesBackTheBeamWords) {
             }
         }
         vftest::feed(ctx.get(), encodeScan(m, words));
-        ASSERT_EQ(ctx->entryCount, n);
+        ASSERT_EQ(+ctx->entryCount, n);
         for (int e = 0; e < n; ++e) {
             ASSERT_EQ(ctx->scan[e] & lineBits, words[e] & carriedBits(m, e))
                 << m.name << " round " << round << " entry " << e << " of " << n;
