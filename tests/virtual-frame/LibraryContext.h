@@ -1,8 +1,12 @@
 // A frame-library context set up the way the service sets one up for a model.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cctype>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "PanoraCore.h"
@@ -48,6 +52,19 @@ inline void feed(CoreContext* ctx, const std::vector<uint8_t>& raw) {
     packet.resize((raw.size() + 58) / 59 * 59, 0);
     OrdaloDataFill(ctx, packet.data(), static_cast<uint32_t>(packet.size()));
     OrdaloDataFix(ctx);
+}
+
+// Parameters for tests that run on every model of the catalogue.
+inline std::vector<std::string> modelNames() {
+    std::vector<std::string> names;
+    for (const VirtualFrame::FrameModel& m : VirtualFrame::frameModels()) names.push_back(m.name);
+    return names;
+}
+
+inline std::string modelTestName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string s;
+    for (char c : info.param) s += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return s;
 }
 
 }  // namespace vftest

@@ -15,18 +15,6 @@ namespace {
 
 class ReportedPosition : public ::testing::TestWithParam<std::string> {};
 
-std::vector<std::string> modelNames() {
-    std::vector<std::string> names;
-    for (const FrameModel& m : frameModels()) names.push_back(m.name);
-    return names;
-}
-
-std::string testName(const ::testing::TestParamInfo<std::string>& info) {
-    std::string s;
-    for (char c : info.param) s += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return s;
-}
-
 }  // namespace
 
 TEST_P(ReportedPosition, FingerIsReportedWhereItTouches) {
@@ -49,4 +37,5 @@ TEST_P(ReportedPosition, FingerIsReportedWhereItTouches) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, ReportedPosition, ::testing::ValuesIn(modelNames()), testName);
+INSTANTIATE_TEST_SUITE_P(Models, ReportedPosition, ::testing::ValuesIn(vftest::modelNames()),
+                         vftest::modelTestName);

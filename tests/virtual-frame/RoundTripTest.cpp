@@ -19,18 +19,6 @@ protected:
     const FrameModel& model() const { return *findFrameModel(GetParam()); }
 };
 
-std::vector<std::string> modelNames() {
-    std::vector<std::string> names;
-    for (const FrameModel& m : frameModels()) names.push_back(m.name);
-    return names;
-}
-
-std::string testName(const ::testing::TestParamInfo<std::string>& info) {
-    std::string s;
-    for (char c : info.param) s += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return s;
-}
-
 }  // namespace
 
 TEST(Catalogue, EveryDecoderHasAModelAndEveryModelFitsOnePacket) {
@@ -96,7 +84,8 @@ TEST_P(EveryModel, FingerScansSurviveTheRoundTrip) {
     EXPECT_GE(blockedStraight, 6) << m.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, EveryModel, ::testing::ValuesIn(modelNames()), testName);
+INSTANTIATE_TEST_SUITE_P(Models, EveryModel, ::testing::ValuesIn(vftest::modelNames()),
+                         vftest::modelTestName);
 
 TEST(RunLengthCode, DecompressorReadsBackEveryStream) {
     std::mt19937 random(5);

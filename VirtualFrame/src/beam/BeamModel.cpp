@@ -89,28 +89,23 @@ std::vector<Beam> BeamModel::blockedBy(const Finger& finger) const {
     const double xMm = frameX(finger.x) * nX_ * mm_;
     const double yMm = frameY(finger.y) * nY_ * mm_;
     for (int line = -half_; line <= half_; ++line) {
-        // Rows whose beam line passes within the radius: the line through row r is
-        // y = (r + 0.5) * mm + slope * x; the segment test below settles the ends of the frame.
-        const double slopeY = -static_cast<double>(gapY_) * line / nX_;
-        const double reachY = radius * std::sqrt(1.0 + slopeY * slopeY);
-        const double centreY = yMm - slopeY * xMm;
-        const int rowFrom = std::max(0, static_cast<int>(std::floor((centreY - reachY) / mm_ - 1)));
-        const int rowTo = std::min(nY_ - 1, static_cast<int>(std::ceil((centreY + reachY) / mm_)));
-        for (int row = rowFrom; row <= rowTo; ++row) {
-            const Beam beam{Axis::Y, row, line};
-            if (exists(beam) && crosses(Axis::Y, row, line, xMm, yMm, radius)) {
-                blocked.push_back(beam);
-            }
-        }
-        const double slopeX = static_cast<double>(gapX_) * line / nY_;
-        const double reachX = radius * std::sqrt(1.0 + slopeX * slopeX);
-        const double centreX = xMm - slopeX * yMm;
-        const int colFrom = std::max(0, static_cast<int>(std::floor((centreX - reachX) / mm_ - 1)));
-        const int colTo = std::min(nX_ - 1, static_cast<int>(std::ceil((centreX + reachX) / mm_)));
-        for (int col = colFrom; col <= colTo; ++col) {
-            const Beam beam{Axis::X, col, line};
-            if (exists(beam) && crosses(Axis::X, col, line, xMm, yMm, radius)) {
-                blocked.push_back(beam);
+        for (const Axis axis : {Axis::Y, Axis::X}) {
+            // LEDs whose beam line passes within the radius. Across the frame a Y beam line is
+            // y = (row + 0.5) * mm + slope * x, an X beam line x = (column + 0.5) * mm + slope * y;
+            // the segment test settles the ends of the frame.
+            const bool yAxis = axis == Axis::Y;
+            const int count = yAxis ? nY_ : nX_;
+            const double slope = yAxis ? -static_cast<double>(gapY_) * line / nX_
+                                       : static_cast<double>(gapX_) * line / nY_;
+            const double reach = radius * std::sqrt(1.0 + slope * slope);
+            const double centre = yAxis ? yMm - slope * xMm : xMm - slope * yMm;
+            const int from = std::max(0, static_cast<int>(std::floor((centre - reach) / mm_ - 1)));
+            const int to = std::min(count - 1, static_cast<int>(std::ceil((centre + reach) / mm_)));
+            for (int led = from; led <= to; ++led) {
+                const Beam beam{axis, led, line};
+                if (exists(beam) && crosses(axis, led, line, xMm, yMm, radius)) {
+                    blocked.push_back(beam);
+                }
             }
         }
     }
