@@ -39,3 +39,33 @@ TEST_P(ReportedPosition, FingerIsReportedWhereItTouches) {
 
 INSTANTIATE_TEST_SUITE_P(Models, ReportedPosition, ::testing::ValuesIn(vftest::modelNames()),
                          vftest::modelTestName);
+
+// Every built-in scenario on the default model: the library sees as many touches as the
+// scenario has fingers, near where they are, and none once the idle tail has passed.
+TEST(BuiltinScenariosThroughTheLibrary, TouchCountsAndPositionsFollowTheFingers) {
+    for (const std::string& name : builtinScenarioNames()) {
+        FramePlayer player(defaultFrameModel(), builtinScenario(name));
+        auto ctx = vftest::makeContext(player.model());
+        size_t peakFingers = 0;
+        int peakBlobs = 0;
+        for (size_t i = 0; i < player.scanCount(); ++i) {
+            vftest::feed(ctx.get(), player.rawScan(i));
+            OrdaloUpdateBlobs(ctx.get());
+            const auto fingers = player.fingers(i);
+            const int blobs = ctx->outBlobCount;
+            peakFingers = std::max(peakFingers, fingers.size());
+            peakBlobs = std::max(peakBlobs, blobs);
+            for (int b = 0; b < blobs && !fingers.empty(); ++b) {
+                double nearest = 1e9;
+                for (const Finger& f : fingers) {
+                    nearest = std::min(
+                        nearest, std::hypot(f.x - ctx->outBlobs[b].cx, f.y - ctx->outBlobs[b].cy));
+                }
+                // Smoothing trails a moving finger by a few scans.
+                EXPECT_LT(nearest, 0.06) << name << " scan " << i;
+            }
+        }
+        EXPECT_EQ(peakBlobs, static_cast<int>(peakFingers)) << name;
+        EXPECT_EQ(+ctx->outBlobCount, 0) << name;
+    }
+}
