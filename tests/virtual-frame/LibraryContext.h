@@ -20,7 +20,7 @@ struct ContextDeleter {
 };
 using Context = std::unique_ptr<CoreContext, ContextDeleter>;
 
-inline Context makeContext(const VirtualFrame::FrameModel& model) {
+inline Context makeContext(const VirtualFrame::FrameModel& model, int padX = 0, int padY = 0) {
     Context ctx(static_cast<CoreContext*>(::operator new(sizeof(CoreContext))));
     std::memset(ctx.get(), 0, sizeof(CoreContext));
     const VirtualFrame::FrameGeometry& g = model.geometry;
@@ -38,7 +38,8 @@ inline Context makeContext(const VirtualFrame::FrameModel& model) {
     p.maxBlobSize = model.firmware.maxBlobSize;
     p.maxBlobs = model.firmware.maxBlobs;
     p.reserved = 1;
-    ctx->padLedsX = ctx->padLedsY = 0;
+    ctx->padLedsX = padX;
+    ctx->padLedsY = padY;
     OrdaloScreenSetup(ctx.get(), &p);
     ctx->fastFrame = 1;
     ctx->eraseBackground = 1;

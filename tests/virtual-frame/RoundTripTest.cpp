@@ -113,3 +113,23 @@ TEST(RunLengthCode, DecompressorReadsBackEveryStream) {
     EXPECT_EQ(compressRuns({}).size(), 4u);
     EXPECT_THROW(compressRuns({1, 2, 200}), std::invalid_argument);
 }
+
+// With virtual LEDs on the host, the decoded words land shifted by the pads and the pads read
+// as blocked on every line (128); the encoder itself knows nothing of them.
+TEST(VirtualLeds, PaddedContextsPlaceTheWordsBetweenThePads) {
+    const FrameModel& m = defaultFrameModel();
+    const int p = 2, q = 3, nX = m.geometry.ledsX, nY = m.geometry.ledsY;
+    auto ctx = vftest::makeContext(m, p, q);
+    ASSERT_EQ(+ctx->ledCountX, nX + 2 * p);
+    BeamModel beams(m);
+    const auto words = beams.scan({{1, 0.4, 0.6, 12}});
+    vftest::feed(ctx.get(), encodeScan(m, words));
+    const int paddedY = nY + 2 * q;
+    ASSERT_EQ(+ctx->entryCount, paddedY + nX + 2 * p);
+    for (int e = 0; e < nY; ++e) ASSERT_EQ(ctx->scan[q + e] & 0x7F, words[e]) << e;
+    for (int e = 0; e < nX; ++e) ASSERT_EQ(ctx->scan[paddedY + p + e] & 0x7F, words[nY + e]) << e;
+    for (int e :
+         {0, q - 1, paddedY - q, paddedY - 1, paddedY, paddedY + p - 1, paddedY + 2 * p + nX - 1}) {
+        EXPECT_EQ(ctx->scan[e], 128) << e;
+    }
+}

@@ -93,9 +93,9 @@ void encodePairedPlanes(const FrameGeometry& g, const std::vector<uint16_t>& wor
     });
 }
 
-// Each LED byte holds its straight beam on bit 3 and, for the slanted lines, the beams that
-// arrive at it: offset d = +g,+2g,+3g on bits 4,5,6 (from LEDs below it) and -g,-2g,-3g on
-// bits 2,1,0. The firmware sends the bytes inverted.
+// Each LED byte holds its own straight beam on bit 3; bits 4, 5, 6 hold word bits 2, 1, 0 of
+// the LEDs g, 2g, 3g entries before it, bits 2, 1, 0 word bits 4, 5, 6 of the LEDs g, 2g, 3g
+// entries after it. The firmware sends the bytes inverted.
 void encodeEmitterSide(const FrameGeometry& g, const std::vector<uint16_t>& words,
                        std::vector<uint8_t>& raw) {
     raw.resize(g.entryCount());
@@ -141,8 +141,9 @@ void encodeSequentialPlanes(const FrameGeometry& g, const std::vector<uint16_t>&
     });
 }
 
-// One byte per LED, angle bits at the receiver: bit 0 straight, bits 4/3 the beams from 2g/g
-// below, bits 1/2 from g/2g above; then run-length coded.
+// One byte per LED: bit 0 its own straight beam; bits 4, 3 word bits 0, 1 of the LEDs 2g, g
+// entries before it; bits 1, 2 word bits 3, 4 of the LEDs g, 2g entries after it. Then the
+// bytes are run-length coded.
 void encodeCompressed(const FrameGeometry& g, const std::vector<uint16_t>& words,
                       std::vector<uint8_t>& raw) {
     std::vector<uint8_t> bytes(g.entryCount(), 0);
