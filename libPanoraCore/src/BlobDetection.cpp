@@ -285,14 +285,14 @@ void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect) {
         const double s = ctx->lineSlope[k + hY];
         int from, to;
         if (k < 0) {
-            from = std::max(TruncIndex(y0 - x1 * q * s), padY);
-            to = std::min(nY - padY + k * ctx->ledGapY, TruncIndex(y1 - x0 * q * s) + 1);
+            from = MaxOf(TruncIndex(y0 - x1 * q * s), padY);
+            to = MinOf(nY - padY + k * ctx->ledGapY, TruncIndex(y1 - x0 * q * s) + 1);
         } else {
-            from = std::max(TruncIndex(y0 - x0 * q * s), k * ctx->ledGapY + padY);
-            to = std::min(nY - padY, TruncIndex(y1 - x1 * q * s) + 1);
+            from = MaxOf(TruncIndex(y0 - x0 * q * s), k * ctx->ledGapY + padY);
+            to = MinOf(nY - padY, TruncIndex(y1 - x1 * q * s) + 1);
         }
-        from = std::max(from, 0);
-        to = std::min(to, nY);
+        from = MaxOf(from, 0);
+        to = MinOf(to, nY);
         const int bit = ctx->linesY - 1 - hY - k;
         const int count = FindRuns(from, to, kMaxEntries, runs, [&](int led) {
             return ((ctx->scan[nY - 1 - led] >> bit) & 1u) != 0;
@@ -315,14 +315,14 @@ void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect) {
         if (s == 0.0) continue;
         int from, to;
         if (j < 0) {
-            from = std::max(TruncIndex(x0 - y0 * qx / s), (-j) * ctx->ledGapX + padX);
-            to = std::min(TruncIndex(x1 - y1 * qx / s) + 1, nX - padX);
+            from = MaxOf(TruncIndex(x0 - y0 * qx / s), (-j) * ctx->ledGapX + padX);
+            to = MinOf(TruncIndex(x1 - y1 * qx / s) + 1, nX - padX);
         } else {
-            from = std::max(TruncIndex(x0 - y1 * qx / s), padX);
-            to = std::min(TruncIndex(x1 - y0 * qx / s) + 1, nX - j * ctx->ledGapX - padX);
+            from = MaxOf(TruncIndex(x0 - y1 * qx / s), padX);
+            to = MinOf(TruncIndex(x1 - y0 * qx / s) + 1, nX - j * ctx->ledGapX - padX);
         }
-        from = std::max(from, 0);
-        to = std::min(to, nX);
+        from = MaxOf(from, 0);
+        to = MinOf(to, nX);
         const int bit = ctx->linesY - 1 - hY - j;
         const int count = FindRuns(from, to, kMaxEntries, runs, [&](int led) {
             return ((ctx->scan[nY + led] >> bit) & 1u) != 0;
@@ -396,7 +396,7 @@ void findBlobs_Improved(CoreContext* ctx) {
     if (ctx->findMode == 1 && ctx->deadBeam == 0 && (runsX == 1 || runsY == 1) &&
         ctx->rectCount > 0 && ctx->rects[0].x1 - ctx->rects[0].x0 < 5 &&
         ctx->rects[0].y1 - ctx->rects[0].y0 < 5) {
-        const int count = std::min(ctx->rectCount, kMaxPolygons);
+        const int count = MinOf(ctx->rectCount, kMaxPolygons);
         for (int i = 0; i < count; ++i) RectToBlob(ctx, ctx->rects[i], &ctx->blobs[i]);
         ctx->blobCount = ctx->workCount = count;
         // The background must not learn from a frame with touches, whichever path found them.

@@ -26,6 +26,16 @@ inline int TruncIndex(double v) {
     return static_cast<int>(v);
 }
 
+// By value on purpose: the context's fields are packed and may not be bound to references.
+template <typename T>
+inline T MinOf(T a, T b) {
+    return b < a ? b : a;
+}
+template <typename T>
+inline T MaxOf(T a, T b) {
+    return a < b ? b : a;
+}
+
 inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 // Lines below linesX in the slope table belong to the Y-axis LEDs (the table assumes linesX ==

@@ -15,8 +15,8 @@ namespace {
 int UniqueThreshold(const CoreContext* ctx) { return ctx->linesX >= 6 ? 3 : 2; }
 
 int BeamSlots(const CoreContext* ctx) {
-    const long slots = static_cast<long>(std::max(ctx->entryCount, 0)) * std::max(ctx->linesX, 0);
-    return static_cast<int>(std::min<long>(slots, kMaxBeams));
+    const long slots = static_cast<long>(MaxOf(ctx->entryCount, 0)) * MaxOf(ctx->linesX, 0);
+    return static_cast<int>(MinOf<long>(slots, kMaxBeams));
 }
 
 void RecordBeam(CoreContext* ctx, int entry, int bit, int blob) {
@@ -40,7 +40,7 @@ bool ClipFamilyRange(int lo, int hi, int count, int pad, int partnerOffset, int*
                      int* outHi) {
     const int limit = count - pad;
     if (lo >= limit || hi < pad || lo > hi) return false;
-    lo = std::max(lo, pad);
+    lo = MaxOf(lo, pad);
     if (hi >= limit) hi = limit - 1;
     if (pad > lo + partnerOffset) lo = pad - partnerOffset;
     if (!(limit > lo + partnerOffset)) return false;
@@ -53,10 +53,10 @@ bool ClipFamilyRange(int lo, int hi, int count, int pad, int partnerOffset, int*
 
 void RecordBlob(CoreContext* ctx, int b) {
     const _MINI_POLYGON& blob = ctx->blobs[b];
-    const int n = std::min<int>(blob.ptCount, kMaxVertices);
+    const int n = MinOf<int>(blob.ptCount, kMaxVertices);
     if (n == 0) return;
     const int nY = ctx->ledCountY, nX = ctx->ledCountX;
-    const int padY = std::max(ctx->padLedsY, 0), padX = std::max(ctx->padLedsX, 0);
+    const int padY = MaxOf(ctx->padLedsY, 0), padX = MaxOf(ctx->padLedsX, 0);
     const int lines = ctx->linesX;
     const int hX = ctx->halfLinesX, hY = ctx->halfLinesY;
 
@@ -65,8 +65,8 @@ void RecordBlob(CoreContext* ctx, int b) {
         double lo = std::numeric_limits<double>::max(), hi = -lo;
         for (int i = 0; i < n; ++i) {
             const double v = blob.pts[i].y - blob.pts[i].x * s;
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
+            lo = MinOf(lo, v);
+            hi = MaxOf(hi, v);
         }
         int rLo, rHi;
         if (!ClipFamilyRange(TruncIndex(lo / ctx->pitchY), TruncIndex(hi / ctx->pitchY), nY, padY,
@@ -82,8 +82,8 @@ void RecordBlob(CoreContext* ctx, int b) {
         double lo = std::numeric_limits<double>::max(), hi = -lo;
         for (int i = 0; i < n; ++i) {
             const double v = blob.pts[i].x - blob.pts[i].y / s;
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
+            lo = MinOf(lo, v);
+            hi = MaxOf(hi, v);
         }
         int rLo, rHi;
         if (!ClipFamilyRange(TruncIndex(lo / ctx->pitchX), TruncIndex(hi / ctx->pitchX), nX, padX,
@@ -95,13 +95,12 @@ void RecordBlob(CoreContext* ctx, int b) {
     // Straight X beams: virtual LEDs take part here as well.
     double xMin = blob.pts[0].x, xMax = xMin;
     for (int i = 1; i < n; ++i) {
-        xMin = std::min<double>(xMin, blob.pts[i].x);
-        xMax = std::max<double>(xMax, blob.pts[i].x);
+        xMin = MinOf<double>(xMin, blob.pts[i].x);
+        xMax = MaxOf<double>(xMax, blob.pts[i].x);
     }
     const int lo = TruncIndex(xMin / ctx->pitchX), hi = TruncIndex(xMax / ctx->pitchX);
     if (lo < nX && hi >= 0 && lo <= hi) {
-        for (int r = std::max(lo, 0); r <= std::min(hi, nX - 1); ++r)
-            RecordBeam(ctx, nY + r, hX, b);
+        for (int r = MaxOf(lo, 0); r <= MinOf(hi, nX - 1); ++r) RecordBeam(ctx, nY + r, hX, b);
     }
 }
 
@@ -141,7 +140,7 @@ void ExplainGreedily(CoreContext* ctx, int slots, int threshold) {
         int best = 0;
         for (int b = 0; b < ctx->blobCount; ++b) {
             if (ctx->blobVotes[b][0] < threshold) ctx->blobVotes[b][0] = 0;
-            best = std::max(best, ctx->blobVotes[b][0]);
+            best = MaxOf(best, ctx->blobVotes[b][0]);
         }
         if (best < threshold) return;
         int chosen = -1;
@@ -200,7 +199,7 @@ void ExplainBeams(CoreContext* ctx, bool edgeAware) {
 
 void RemoveFalseBlobsGeneral(CoreContext* ctx, bool edgeAware) {
     if (ctx->blobCount < 2) return;
-    ctx->blobCount = std::min(ctx->blobCount, kPolygonSlots);
+    ctx->blobCount = MinOf(ctx->blobCount, kPolygonSlots);
     if ((ctx->runsY == 1 || ctx->runsX == 1) && ctx->deadBeam == 0 &&
         ctx->lastFrameBlobs <= ctx->rectCount) {
         return;
@@ -229,7 +228,7 @@ int CollectBlobBeams(CoreContext* ctx) {
     const int slots = BeamSlots(ctx);
     for (int i = 0; i < slots; ++i) ctx->beamHits[i].count = 0;
     for (int b = 0; b < kPolygonSlots; ++b) ctx->blobVotes[b][0] = 0;
-    const int count = std::min(ctx->blobCount, kPolygonSlots);
+    const int count = MinOf(ctx->blobCount, kPolygonSlots);
     for (int b = 0; b < count; ++b) {
         ctx->blobs[b].trueFlag = 0;
         ctx->blobs[b].hitCount = 0;
@@ -239,7 +238,7 @@ int CollectBlobBeams(CoreContext* ctx) {
 }
 
 void DropUnconfirmedAndMerge(CoreContext* ctx, double mergeMm) {
-    ctx->workCount = std::min(ctx->blobCount, kPolygonSlots);
+    ctx->workCount = MinOf(ctx->blobCount, kPolygonSlots);
     int i = 0;
     while (i < ctx->workCount) {
         if (ctx->blobs[i].trueFlag == 0) {
@@ -281,7 +280,7 @@ void FindBlobsFun(CoreContext* ctx, int32_t n, uint32_t* found) {
     if (found) *found = 0;
     const int slots = BeamSlots(ctx);
     int32_t votes[kPolygonSlots] = {0};
-    const int count = std::min(ctx->blobCount, kPolygonSlots);
+    const int count = MinOf(ctx->blobCount, kPolygonSlots);
     for (int i = 0; i < slots; ++i) {
         const BeamHits& hits = ctx->beamHits[i];
         if (hits.count != n) continue;
@@ -302,7 +301,7 @@ void FindBlobsFun(CoreContext* ctx, int32_t n, uint32_t* found) {
 
 void RemoveFalseBlobsEx(CoreContext* ctx) {
     if (ctx->blobCount < 2) return;
-    ctx->blobCount = std::min(ctx->blobCount, kPolygonSlots);
+    ctx->blobCount = MinOf(ctx->blobCount, kPolygonSlots);
     const int slots = CollectBlobBeams(ctx);
     CountUniqueBeams(ctx, slots);
     const uint32_t threshold = static_cast<uint32_t>(UniqueThreshold(ctx));
@@ -328,7 +327,7 @@ void RemoveFalseBlobsEx(CoreContext* ctx) {
 }
 
 void RemoveFalseBlobs(CoreContext* ctx) {
-    ctx->blobCount = std::min(ctx->blobCount, kPolygonSlots);
+    ctx->blobCount = MinOf(ctx->blobCount, kPolygonSlots);
     if (ctx->blobCount > 1) {
         int i = 0;
         while (i < ctx->blobCount && ctx->blobCount > 1) {
@@ -379,7 +378,7 @@ void RemoveFalseBlobs(CoreContext* ctx) {
 }
 
 void EdgeProcess(CoreContext* ctx) {
-    ctx->blobCount = std::min(ctx->blobCount, kPolygonSlots);
+    ctx->blobCount = MinOf(ctx->blobCount, kPolygonSlots);
     const double halfGapX = 0.5 * ctx->ledGapX * ctx->pitchX;
     const double halfGapY = 0.5 * ctx->ledGapY * ctx->pitchY;
     auto edges = [&](const _MINI_POLYGON& b) {
@@ -410,7 +409,7 @@ void EdgeProcess(CoreContext* ctx) {
 
 void MaskPoint(CoreContext* ctx, uint32_t enable) {
     if (!enable) return;
-    ctx->blobCount = std::min(ctx->blobCount, kPolygonSlots);
+    ctx->blobCount = MinOf(ctx->blobCount, kPolygonSlots);
     const double limit = 100.0 / (static_cast<double>(ctx->ledCountY) * ctx->ledCountX);
     int i = 0;
     while (i < ctx->blobCount) {

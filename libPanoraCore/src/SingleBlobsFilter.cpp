@@ -24,7 +24,7 @@ bool Blocked(const CoreContext* ctx, int entry, unsigned mask) {
 // (the other axis or outside the array) do not count.
 int CountYNeighbourhood(const CoreContext* ctx, int r, unsigned mask) {
     const int nY = ctx->ledCountY;
-    const int padY = std::max(ctx->padLedsY, 0);
+    const int padY = MaxOf(ctx->padLedsY, 0);
     int n = 0;
     for (int led = r - 1; led <= r + 1; ++led) {
         if (led < padY || led >= nY - padY) continue;
@@ -35,7 +35,7 @@ int CountYNeighbourhood(const CoreContext* ctx, int r, unsigned mask) {
 
 int CountXNeighbourhood(const CoreContext* ctx, int r, unsigned mask) {
     const int nY = ctx->ledCountY, nX = ctx->ledCountX;
-    const int padX = std::max(ctx->padLedsX, 0);
+    const int padX = MaxOf(ctx->padLedsX, 0);
     int n = 0;
     for (int led = r - 1; led <= r + 1; ++led) {
         if (led < padX || led >= nX - padX) continue;
@@ -105,7 +105,7 @@ void SingleTouchEx(CoreContext* ctx) {
     RectToBlob(ctx, ctx->rects[0], &blob);
     const double cx = blob.cx, cy = blob.cy;
     const int nY = ctx->ledCountY, nX = ctx->ledCountX;
-    const int padY = std::max(ctx->padLedsY, 0), padX = std::max(ctx->padLedsX, 0);
+    const int padY = MaxOf(ctx->padLedsY, 0), padX = MaxOf(ctx->padLedsX, 0);
 
     int blocked = 0;
     for (int k = 0; k < ctx->linesY; ++k) {
@@ -133,7 +133,7 @@ void SingleTouchEx(CoreContext* ctx) {
 
 ODPoint Mini_Point_To_Point(CoreContext* ctx, BeamRef b1, BeamRef b2) {
     const ODPoint none{-1.0f, -1.0f};
-    const int entries = std::min(ctx->entryCount, kMaxEntries);
+    const int entries = MinOf(ctx->entryCount, kMaxEntries);
     if (b1.entry < 0 || b2.entry < 0 || b1.entry >= entries || b2.entry >= entries) return none;
     const BeamLine l1 = LineOfBeam(ctx, b1);
     const BeamLine l2 = LineOfBeam(ctx, b2);
@@ -159,7 +159,7 @@ ODPoint Mini_Point_To_Point(CoreContext* ctx, BeamRef b1, BeamRef b2) {
 
 void SingleTouch(CoreContext* ctx, int32_t minBeams) {
     if (ctx->blobCount != 0 || ctx->frameCounter < kMinFramesSeen) return;
-    const int need = std::max<int>(minBeams, ctx->screenInches >= kLargeScreenInches ? 5 : 2);
+    const int need = MaxOf<int>(minBeams, ctx->screenInches >= kLargeScreenInches ? 5 : 2);
     BeamRef yBeams[kMaxBeamsPerAxis];
     BeamRef xBeams[kMaxBeamsPerAxis];
     const int ny = CollectBlockedBeams(ctx, true, yBeams);

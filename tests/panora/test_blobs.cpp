@@ -68,12 +68,12 @@ TEST_F(BlobDetection, SingleSmallShadowTakesTheQuickPath) {
     BlockStraight(words_, *beams_, Axis::Y, 20, 23);
     BlockStraight(words_, *beams_, Axis::X, 30, 33);
     Detect();
-    EXPECT_EQ(1, ctx_->runsX);
-    EXPECT_EQ(1, ctx_->runsY);
-    ASSERT_EQ(1, ctx_->blobCount);
-    EXPECT_EQ(0u, ctx_->rectRefined) << "no carving on the quick path";
+    EXPECT_EQ(1, +ctx_->runsX);
+    EXPECT_EQ(1, +ctx_->runsY);
+    ASSERT_EQ(1, +ctx_->blobCount);
+    EXPECT_EQ(0u, +ctx_->rectRefined) << "no carving on the quick path";
     const _MINI_POLYGON& b = ctx_->blobs[0];
-    ASSERT_EQ(4, b.ptCount);
+    ASSERT_EQ(4, +b.ptCount);
     EXPECT_FLOAT_EQ(30 * ctx_->pitchX, b.pts[0].x);
     EXPECT_FLOAT_EQ(20 * ctx_->pitchY, b.pts[0].y);
     EXPECT_FLOAT_EQ(33 * ctx_->pitchX, b.pts[2].x);
@@ -84,7 +84,7 @@ TEST_F(BlobDetection, SingleSmallShadowTakesTheQuickPath) {
     EXPECT_NEAR(3 * ctx_->pitchX, b.width, 1e-6);
     EXPECT_NEAR(3 * ctx_->pitchY, b.height, 1e-6);
     // A touch on the quick path must keep the background from learning this frame.
-    EXPECT_EQ(1, ctx_->lastFrameBlobs);
+    EXPECT_EQ(1, +ctx_->lastFrameBlobs);
 }
 
 TEST_F(BlobDetection, TwoShadowsOnOneRowBothTakeTheQuickPath) {
@@ -92,10 +92,10 @@ TEST_F(BlobDetection, TwoShadowsOnOneRowBothTakeTheQuickPath) {
     BlockStraight(words_, *beams_, Axis::X, 10, 13);
     BlockStraight(words_, *beams_, Axis::X, 40, 43);
     Detect();
-    EXPECT_EQ(1, ctx_->runsY);
-    EXPECT_EQ(2, ctx_->runsX);
-    ASSERT_EQ(2, ctx_->blobCount);
-    EXPECT_EQ(0u, ctx_->rectRefined);
+    EXPECT_EQ(1, +ctx_->runsY);
+    EXPECT_EQ(2, +ctx_->runsX);
+    ASSERT_EQ(2, +ctx_->blobCount);
+    EXPECT_EQ(0u, +ctx_->rectRefined);
     EXPECT_NEAR(11.5 * ctx_->pitchX, ctx_->blobs[0].cx, 1e-6);
     EXPECT_NEAR(41.5 * ctx_->pitchX, ctx_->blobs[1].cx, 1e-6);
 }
@@ -106,16 +106,16 @@ TEST_F(BlobDetection, WideFirstShadowIsCarved) {
     const VirtualFrame::Finger finger{1, 0.5, 0.5, 30.0};
     words_ = beams_->scan({finger});
     Detect();
-    EXPECT_EQ(1u, ctx_->rectRefined);
-    EXPECT_EQ(1, ctx_->rectCount);
-    ASSERT_GE(ctx_->blobCount, 1);
+    EXPECT_EQ(1u, +ctx_->rectRefined);
+    EXPECT_EQ(1, +ctx_->rectCount);
+    ASSERT_GE(+ctx_->blobCount, 1);
     const ShadowRect& r = ctx_->rects[0];
     const double rectArea = (r.x1 - r.x0) * ctx_->pitchX * (r.y1 - r.y0) * ctx_->pitchY;
     const double fx = beams_->frameX(finger.x), fy = beams_->frameY(finger.y);
     bool covered = false;
     for (int i = 0; i < ctx_->blobCount; ++i) {
         const _MINI_POLYGON& b = ctx_->blobs[i];
-        EXPECT_LT(b.area, rectArea);
+        EXPECT_LT(+b.area, rectArea);
         if (ScreenMm(*model_, b.cx, b.cy, fx, fy) < 5.0) covered = true;
     }
     EXPECT_TRUE(covered);
@@ -123,20 +123,20 @@ TEST_F(BlobDetection, WideFirstShadowIsCarved) {
 
 TEST_F(BlobDetection, NoShadowNoBlobAndOnlyRowsFallBackToFullWidth) {
     Detect();
-    EXPECT_EQ(0, ctx_->blobCount);
-    EXPECT_EQ(0, ctx_->rectCount);
-    EXPECT_EQ(0, ctx_->lastFrameBlobs);
+    EXPECT_EQ(0, +ctx_->blobCount);
+    EXPECT_EQ(0, +ctx_->rectCount);
+    EXPECT_EQ(0, +ctx_->lastFrameBlobs);
 
     // Straight Y beams blocked with no X shadow (a fault or a touch outside the X range): the
     // run becomes a full-width rectangle.
     words_ = ClearWords(*beams_);
     BlockStraight(words_, *beams_, Axis::Y, 10, 12);
     Detect();
-    EXPECT_EQ(0, ctx_->runsX);
-    ASSERT_EQ(1, ctx_->rectCount);
-    EXPECT_EQ(ctx_->ledCountY + 1, ctx_->rects[0].x0);
-    EXPECT_EQ(ctx_->ledCountY + 1 + ctx_->ledCountX, ctx_->rects[0].x1);
-    EXPECT_EQ(0, ctx_->lastFrameBlobs) << "fallback rectangles do not count as touches";
+    EXPECT_EQ(0, +ctx_->runsX);
+    ASSERT_EQ(1, +ctx_->rectCount);
+    EXPECT_EQ(+ctx_->ledCountY + 1, +ctx_->rects[0].x0);
+    EXPECT_EQ(+ctx_->ledCountY + 1 + ctx_->ledCountX, +ctx_->rects[0].x1);
+    EXPECT_EQ(0, +ctx_->lastFrameBlobs) << "fallback rectangles do not count as touches";
 }
 
 TEST_F(BlobDetection, PolygonTableStopsAtNinetyNine) {
@@ -149,30 +149,30 @@ TEST_F(BlobDetection, PolygonTableStopsAtNinetyNine) {
     for (int r = 1; r < model_->geometry.ledsX; r += 2)
         words_[beams_->entryOf(Axis::X, r)] = 1u << beams_->bitOf(Axis::X, 0);
     Detect();
-    EXPECT_EQ(29, ctx_->runsY);
-    EXPECT_EQ(32, ctx_->runsX) << "X runs are capped at 32";
-    EXPECT_EQ(29 * 32, ctx_->rectCount);
-    EXPECT_EQ(99, ctx_->blobCount);
-    EXPECT_EQ(99, ctx_->workCount);
+    EXPECT_EQ(29, +ctx_->runsY);
+    EXPECT_EQ(32, +ctx_->runsX) << "X runs are capped at 32";
+    EXPECT_EQ(29 * 32, +ctx_->rectCount);
+    EXPECT_EQ(99, +ctx_->blobCount);
+    EXPECT_EQ(99, +ctx_->workCount);
 }
 
 TEST_F(BlobDetection, BandHoldingThePolygonDeletesIt) {
     OneSquare(0.45f, 0.45f, 0.55f, 0.55f);
     BeamBand band{23, 30, ctx_->halfLinesY - 1};  // Y line -1, rising to the right
     EXPECT_EQ(0u, PolygonSubPallelograms(ctx_.get(), 0, &band));
-    ASSERT_EQ(0, ctx_->workCount);
+    ASSERT_EQ(0, +ctx_->workCount);
 }
 
 TEST_F(BlobDetection, BandThroughTheMiddleSplitsThePolygon) {
     OneSquare(0.45f, 0.45f, 0.55f, 0.55f);
     BeamBand band{27, 28, ctx_->halfLinesY - 1};
     EXPECT_EQ(2u, PolygonSubPallelograms(ctx_.get(), 0, &band));
-    ASSERT_EQ(2, ctx_->workCount);
+    ASSERT_EQ(2, +ctx_->workCount);
     EXPECT_NEAR(0.01 - 0.1 / 58.0, TotalArea(), 1e-6);
     ExpectNothingInside(band);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_GE(ctx_->blobs[i].ptCount, 3);
-        EXPECT_LE(ctx_->blobs[i].ptCount, 6);
+        EXPECT_GE(+ctx_->blobs[i].ptCount, 3);
+        EXPECT_LE(+ctx_->blobs[i].ptCount, 6);
         EXPECT_NEAR(PolygonArea(ctx_->blobs[i]), ctx_->blobs[i].area, 1e-9);
     }
 }
@@ -182,13 +182,13 @@ TEST_F(BlobDetection, BandOverOneSideCutsItOff) {
     const int line = ctx_->halfLinesY - 1;
     BeamBand band{20, 26, line};
     EXPECT_EQ(1u, PolygonSubPallelograms(ctx_.get(), 0, &band));
-    ASSERT_EQ(1, ctx_->workCount);
+    ASSERT_EQ(1, +ctx_->workCount);
     // Area below y = 26/58 + s*x inside the square, integrated over x.
     const double c = 26.0 / 58.0, s = ctx_->lineSlope[line];
     const double cut = 0.1 * (c - 0.45) + s * (0.55 * 0.55 - 0.45 * 0.45) / 2;
     EXPECT_NEAR(0.01 - cut, TotalArea(), 1e-6);
     ExpectNothingInside(band);
-    EXPECT_GT(ctx_->blobs[0].cy, 0.5f) << "the part beyond the band is kept";
+    EXPECT_GT(+ctx_->blobs[0].cy, 0.5f) << "the part beyond the band is kept";
 }
 
 TEST_F(BlobDetection, BandAwayFromThePolygonLeavesItAlone) {
@@ -196,7 +196,7 @@ TEST_F(BlobDetection, BandAwayFromThePolygonLeavesItAlone) {
     const _MINI_POLYGON before = ctx_->blobs[0];
     BeamBand band{40, 45, ctx_->halfLinesY - 1};
     EXPECT_EQ(1u, PolygonSubPallelograms(ctx_.get(), 0, &band));
-    ASSERT_EQ(1, ctx_->workCount);
+    ASSERT_EQ(1, +ctx_->workCount);
     EXPECT_EQ(0, std::memcmp(&before, &ctx_->blobs[0], sizeof(before)));
 }
 
@@ -205,7 +205,7 @@ TEST_F(BlobDetection, XLineBandSplitsThePolygon) {
     const int nY = ctx_->ledCountY;
     BeamBand band{nY + 1 + 32, nY + 1 + 33, ctx_->linesY + ctx_->halfLinesY + 1};
     EXPECT_EQ(2u, PolygonSubPallelograms(ctx_.get(), 0, &band));
-    ASSERT_EQ(2, ctx_->workCount);
+    ASSERT_EQ(2, +ctx_->workCount);
     EXPECT_NEAR(0.01 - 0.1 / 72.0, TotalArea(), 1e-6);
     ExpectNothingInside(band);
 }
@@ -218,14 +218,14 @@ TEST_F(BlobDetection, CrossingIsCountedAtTheStartVertexOnly) {
     EdgeCrossing c;
     EXPECT_EQ(1u,
               LinesIsEncounter(ctx_.get(), led, line, &c, ODPoint{0.5f, onY}, ODPoint{0.5f, 0.9f}));
-    EXPECT_EQ(1u, c.atVertex);
+    EXPECT_EQ(1u, +c.atVertex);
     EXPECT_FLOAT_EQ(onY, c.point.y);
     EXPECT_EQ(0u,
               LinesIsEncounter(ctx_.get(), led, line, &c, ODPoint{0.5f, 0.9f}, ODPoint{0.5f, onY}));
     // Strictly crossing: the point lies on the boundary line.
     ASSERT_EQ(
         1u, LinesIsEncounter(ctx_.get(), led, line, &c, ODPoint{0.3f, 0.1f}, ODPoint{0.6f, 0.9f}));
-    EXPECT_EQ(0u, c.atVertex);
+    EXPECT_EQ(0u, +c.atVertex);
     EXPECT_NEAR(led * ctx_->pitchY + s * c.point.x, c.point.y, 1e-5);
     // Parallel to the line: never a crossing.
     EXPECT_EQ(0u, LinesIsEncounter(ctx_.get(), led, line, &c, ODPoint{0.1f, 0.2f},
@@ -249,7 +249,7 @@ TEST(PolygonGeometry, AreaSizeAndDuplicateVertices) {
     EXPECT_NEAR(0.2, p.cx, 1e-6);
     EXPECT_NEAR(0.15, p.cy, 1e-6);
     removeSameVertex(nullptr, &p);
-    EXPECT_EQ(4, p.ptCount) << "repeated and wrapped-around vertices go";
+    EXPECT_EQ(4, +p.ptCount) << "repeated and wrapped-around vertices go";
     p.ptCount = 2;
     EXPECT_EQ(0.0f, PolygonArea(p));
     ODPoint a{0, 0}, b{3, 4};
@@ -265,21 +265,21 @@ TEST_F(BlobDetection, InsertIntoAFullTableDropsTheLast) {
     _MINI_POLYGON extra = SquareBlob(ctx_.get(), 0.2, 0.2, 5);
     extra.id = 1000;
     InsertPoly(ctx_.get(), 0, extra);
-    EXPECT_EQ(99, ctx_->workCount);
-    EXPECT_EQ(1000, ctx_->blobs[0].id);
-    EXPECT_EQ(0, ctx_->blobs[1].id);
-    EXPECT_EQ(97, ctx_->blobs[98].id);
+    EXPECT_EQ(99, +ctx_->workCount);
+    EXPECT_EQ(1000, +ctx_->blobs[0].id);
+    EXPECT_EQ(0, +ctx_->blobs[1].id);
+    EXPECT_EQ(97, +ctx_->blobs[98].id);
 
     DeletePoly(ctx_.get(), 0);
-    EXPECT_EQ(98, ctx_->workCount);
-    EXPECT_EQ(0, ctx_->blobs[0].id);
+    EXPECT_EQ(98, +ctx_->workCount);
+    EXPECT_EQ(0, +ctx_->blobs[0].id);
     DeletePoly(ctx_.get(), 200);  // outside the table: nothing happens
-    EXPECT_EQ(98, ctx_->workCount);
+    EXPECT_EQ(98, +ctx_->workCount);
     ctx_->workCount = 3;
     InsertPoly(ctx_.get(), 1, extra);
-    EXPECT_EQ(4, ctx_->workCount);
-    EXPECT_EQ(1000, ctx_->blobs[1].id);
-    EXPECT_EQ(1, ctx_->blobs[2].id);
+    EXPECT_EQ(4, +ctx_->workCount);
+    EXPECT_EQ(1000, +ctx_->blobs[1].id);
+    EXPECT_EQ(1, +ctx_->blobs[2].id);
 }
 
 TEST(PolygonGeometry, AnglesAndSides) {

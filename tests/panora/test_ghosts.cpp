@@ -55,11 +55,11 @@ TEST_F(GhostRemoval, ShadowsOnOneRowAreLeftAlone) {
     AddCandidate(0.6, 0.4, 8);
     Runs(2, 1);
     RemoveFalseBlobsEx2(ctx_.get());
-    EXPECT_EQ(2, ctx_->blobCount);
+    EXPECT_EQ(2, +ctx_->blobCount);
 
     Runs(2, 2);
     RemoveFalseBlobsEx2(ctx_.get());
-    EXPECT_EQ(0, ctx_->blobCount) << "without the rule, unexplained candidates go";
+    EXPECT_EQ(0, +ctx_->blobCount) << "without the rule, unexplained candidates go";
 }
 
 TEST_F(GhostRemoval, DiagonalPairKeepsTheFingersAndDropsTheCrossings) {
@@ -71,12 +71,12 @@ TEST_F(GhostRemoval, DiagonalPairKeepsTheFingersAndDropsTheCrossings) {
     AddCandidate(0.6, 0.6, 8);
     Runs(2, 2);
     RemoveFalseBlobsEx2(ctx_.get());
-    ASSERT_EQ(2, ctx_->blobCount);
+    ASSERT_EQ(2, +ctx_->blobCount);
     EXPECT_TRUE(Kept(0.3, 0.3));
     EXPECT_TRUE(Kept(0.6, 0.6));
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(1u, ctx_->blobs[i].trueFlag);
-        EXPECT_GE(ctx_->blobs[i].hitCount, 3u) << "each finger owns slanted beams";
+        EXPECT_EQ(1u, +ctx_->blobs[i].trueFlag);
+        EXPECT_GE(+ctx_->blobs[i].hitCount, 3u) << "each finger owns slanted beams";
     }
     EXPECT_EQ(0, debugflag);
 }
@@ -97,7 +97,7 @@ TEST_F(GhostRemoval, ThreeCandidatesDropTheOneFacingTheLongestSide) {
         for (const auto& p : c.pts) AddCandidate(p[0], p[1], 8);
         Runs(2, 2);
         RemoveFalseBlobsEx2(ctx_.get());
-        ASSERT_EQ(2, ctx_->blobCount);
+        ASSERT_EQ(2, +ctx_->blobCount);
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(k != c.dropped, Kept(c.pts[k][0], c.pts[k][1])) << "candidate " << k;
     }
@@ -115,7 +115,7 @@ TEST_F(GhostRemoval, RealPolygonsEightMillimetresApartAreMerged) {
     AddCandidate(bx, by, 6);
     Runs(2, 2);
     RemoveFalseBlobsEx2(ctx_.get());
-    ASSERT_EQ(1, ctx_->blobCount);
+    ASSERT_EQ(1, +ctx_->blobCount);
     EXPECT_TRUE(Kept(bx, by)) << "the larger polygon stays";
 
     // 12 mm apart both stay.
@@ -126,7 +126,7 @@ TEST_F(GhostRemoval, RealPolygonsEightMillimetresApartAreMerged) {
     AddCandidate(cx, cy, 6);
     Runs(2, 2);
     RemoveFalseBlobsEx2(ctx_.get());
-    EXPECT_EQ(2, ctx_->blobCount);
+    EXPECT_EQ(2, +ctx_->blobCount);
 }
 
 TEST_F(GhostRemoval, CrowdedBeamRecordsTheFirstTenPolygons) {
@@ -136,11 +136,11 @@ TEST_F(GhostRemoval, CrowdedBeamRecordsTheFirstTenPolygons) {
     Runs(2, 2);
     RemoveFalseBlobsEx2(ctx_.get());
     for (int i = 0; i < ctx_->entryCount * ctx_->linesX; ++i) {
-        ASSERT_GE(ctx_->beamHits[i].count, -1);
-        ASSERT_LE(ctx_->beamHits[i].count, PANORA_MAX_BEAM_BLOBS);
+        ASSERT_GE(+ctx_->beamHits[i].count, -1);
+        ASSERT_LE(+ctx_->beamHits[i].count, PANORA_MAX_BEAM_BLOBS);
     }
     // The largest of the recorded ten explains the beams; the rest merge into it.
-    ASSERT_EQ(1, ctx_->blobCount);
+    ASSERT_EQ(1, +ctx_->blobCount);
     EXPECT_NEAR(SquareBlob(ctx_.get(), 0.5, 0.5, 6.9).area, ctx_->blobs[0].area, 1e-9);
 }
 
@@ -148,7 +148,7 @@ TEST_F(GhostRemoval, SingleCandidateIsNeverTouched) {
     AddCandidate(0.5, 0.5, 8);
     Runs(2, 2);
     RemoveFalseBlobsEx2(ctx_.get());
-    EXPECT_EQ(1, ctx_->blobCount);
+    EXPECT_EQ(1, +ctx_->blobCount);
 }
 
 TEST_F(GhostRemoval, OlderVariantsKeepTheFingers) {
@@ -166,7 +166,7 @@ TEST_F(GhostRemoval, OlderVariantsKeepTheFingers) {
         } else {
             RemoveFalseBlobsEx1(ctx_.get());
         }
-        EXPECT_EQ(2, ctx_->blobCount) << "variant " << variant;
+        EXPECT_EQ(2, +ctx_->blobCount) << "variant " << variant;
         EXPECT_TRUE(Kept(0.3, 0.3));
         EXPECT_TRUE(Kept(0.6, 0.6));
     }
@@ -177,9 +177,9 @@ TEST_F(GhostRemoval, LargeBlobsAreMaskedOnRequest) {
     AddCandidate(0.6, 0.6, 80);  // 80 mm square: far beyond 100 LED cells
     AddCandidate(0.8, 0.2, 8);
     MaskPoint(ctx_.get(), 0);
-    EXPECT_EQ(3, ctx_->blobCount);
+    EXPECT_EQ(3, +ctx_->blobCount);
     MaskPoint(ctx_.get(), 1);
-    ASSERT_EQ(2, ctx_->blobCount);
+    ASSERT_EQ(2, +ctx_->blobCount);
     EXPECT_TRUE(Kept(0.3, 0.3));
     EXPECT_TRUE(Kept(0.8, 0.2)) << "the last blob moves into the freed slot";
 }

@@ -44,9 +44,9 @@ TEST_F(LoneTouch, SlantedBeamsThroughTheCentreConfirmTheRectangle) {
     LoadWords(ctx_.get(), words_);
     OneCellRect(30, 20);
     SingleTouchEx(ctx_.get());
-    ASSERT_EQ(1, ctx_->blobCount);
+    ASSERT_EQ(1, +ctx_->blobCount);
     const _MINI_POLYGON& b = ctx_->blobs[0];
-    EXPECT_EQ(4, b.ptCount);
+    EXPECT_EQ(4, +b.ptCount);
     EXPECT_NEAR(30.5 * ctx_->pitchX, b.cx, 1e-6);
     EXPECT_NEAR(20.5 * ctx_->pitchY, b.cy, 1e-6);
     EXPECT_NEAR(ctx_->pitchX * ctx_->pitchY, b.area, 1e-9);
@@ -59,7 +59,7 @@ TEST_F(LoneTouch, StraightBeamsAloneAreNotEnough) {
     LoadWords(ctx_.get(), words_);
     OneCellRect(30, 20);
     SingleTouchEx(ctx_.get());
-    EXPECT_EQ(0, ctx_->blobCount);
+    EXPECT_EQ(0, +ctx_->blobCount);
 }
 
 TEST_F(LoneTouch, ExistingBlobOrNoRectangleIsLeftAlone) {
@@ -70,13 +70,13 @@ TEST_F(LoneTouch, ExistingBlobOrNoRectangleIsLeftAlone) {
     const _MINI_POLYGON before = ctx_->blobs[0];
     ctx_->blobCount = ctx_->workCount = 1;
     SingleTouchEx(ctx_.get());
-    EXPECT_EQ(1, ctx_->blobCount);
+    EXPECT_EQ(1, +ctx_->blobCount);
     EXPECT_EQ(0, std::memcmp(&before, &ctx_->blobs[0], sizeof(before)));
 
     ctx_->blobCount = ctx_->workCount = 0;
     ctx_->rectCount = 0;
     SingleTouchEx(ctx_.get());
-    EXPECT_EQ(0, ctx_->blobCount);
+    EXPECT_EQ(0, +ctx_->blobCount);
 }
 
 TEST_F(LoneTouch, NeighboursNeverReachIntoTheOtherAxis) {
@@ -87,7 +87,7 @@ TEST_F(LoneTouch, NeighboursNeverReachIntoTheOtherAxis) {
     LoadWords(ctx_.get(), words_);
     OneCellRect(0, 0);
     SingleTouchEx(ctx_.get());
-    EXPECT_EQ(0, ctx_->blobCount);
+    EXPECT_EQ(0, +ctx_->blobCount);
 }
 
 TEST_F(LoneTouch, OlderEstimatorAveragesBeamCrossings) {
@@ -96,11 +96,11 @@ TEST_F(LoneTouch, OlderEstimatorAveragesBeamCrossings) {
     ctx_->blobCount = ctx_->workCount = 0;
     ctx_->frameCounter = 10;
     SingleTouch(ctx_.get(), 2);
-    EXPECT_EQ(0, ctx_->blobCount) << "too early after set-up";
+    EXPECT_EQ(0, +ctx_->blobCount) << "too early after set-up";
     ctx_->frameCounter = 100;
     SingleTouch(ctx_.get(), 2);
-    ASSERT_EQ(1, ctx_->blobCount);
-    EXPECT_EQ(1u, ctx_->blobs[0].kind);
+    ASSERT_EQ(1, +ctx_->blobCount);
+    EXPECT_EQ(1u, +ctx_->blobs[0].kind);
     EXPECT_LT(ScreenMm(*model_, ctx_->blobs[0].cx, ctx_->blobs[0].cy, 30.5 * ctx_->pitchX,
                        20.5 * ctx_->pitchY),
               6.0);
@@ -112,7 +112,7 @@ TEST_F(LoneTouch, OlderEstimatorAveragesBeamCrossings) {
     EXPECT_NEAR(30.5 * ctx_->pitchX, p.x, 1e-6);
     EXPECT_NEAR(20.5 * ctx_->pitchY, p.y, 1e-6);
     const ODPoint none = Mini_Point_To_Point(ctx_.get(), straightY, straightY);
-    EXPECT_EQ(-1.0f, none.x) << "parallel beams never meet";
+    EXPECT_EQ(-1.0f, +none.x) << "parallel beams never meet";
 }
 
 }  // namespace

@@ -189,7 +189,7 @@ TEST_F(Tracking, TwoTracksOnTopOfEachOtherResolveToTheEstablishedOne) {
         SquareBlob(ctx_.get(), ScreenX(*model_, at.x + 10.0 / mmX_), ScreenY(*model_, at.y), 8);
     ctx_->blobCount = ctx_->workCount = 1;
     AssignBlobsID(ctx_.get());
-    EXPECT_EQ(11, ctx_->blobs[0].id);
+    EXPECT_EQ(11, +ctx_->blobs[0].id);
 }
 
 TEST_F(Tracking, IdentityZeroIsMarkedWhenMatched) {
@@ -205,8 +205,8 @@ TEST_F(Tracking, IdentityZeroIsMarkedWhenMatched) {
     ctx_->blobs[1] = SquareBlob(ctx_.get(), ScreenX(*model_, 0.5 - 3.0 / mmX_), 0.5, 8);
     ctx_->blobCount = ctx_->workCount = 2;
     AssignBlobsID(ctx_.get());
-    EXPECT_EQ(0, ctx_->blobs[0].id);
-    EXPECT_EQ(21, ctx_->blobs[1].id) << "one track never gives its identity to two blobs";
+    EXPECT_EQ(0, +ctx_->blobs[0].id);
+    EXPECT_EQ(21, +ctx_->blobs[1].id) << "one track never gives its identity to two blobs";
 }
 
 TEST_F(Tracking, TableOfHeldObjectsNeverOverflows) {
@@ -218,15 +218,15 @@ TEST_F(Tracking, TableOfHeldObjectsNeverOverflows) {
         for (int f = 0; f < 40; ++f) fingers.emplace_back(pos(rng), pos(rng));
         for (int i = 0; i < 3; ++i) {
             std::vector<Touch> t = Frame(fingers, 5, 3);
-            ASSERT_LE(ctx_->transientCount, PANORA_MAX_POLYGONS);
-            ASSERT_LE(ctx_->trackCount, PANORA_MAX_TRACKS);
+            ASSERT_LE(+ctx_->transientCount, PANORA_MAX_POLYGONS);
+            ASSERT_LE(+ctx_->trackCount, PANORA_MAX_TRACKS);
             for (const Touch& touch : t) {
                 ASSERT_GE(touch.id, 0);
                 ASSERT_LT(touch.id, PANORA_MAX_IDS);
             }
         }
     }
-    EXPECT_GT(ctx_->transientCount, 50) << "the scenario did fill the table";
+    EXPECT_GT(+ctx_->transientCount, 50) << "the scenario did fill the table";
 }
 
 TEST_F(Tracking, SortByAgeMovesTheLastOlderBlobForward) {
@@ -241,7 +241,7 @@ TEST_F(Tracking, SortByAgeMovesTheLastOlderBlobForward) {
     // Position 0 takes the last later blob older than age 1 (age 2); position 1 then holds
     // age 5 which nothing beats; position 2 (age 3) keeps its place, and so on.
     const int expected[] = {2, 5, 3, 1};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(expected[i], ctx_->blobs[i].age) << i;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(expected[i], +ctx_->blobs[i].age) << i;
 }
 
 class PathSmoothing : public Tracking {};
@@ -255,10 +255,10 @@ TEST_F(PathSmoothing, TenFiveMillimetreStepsKeepNinePointsAndFortyMillimetres) {
     for (int i = 0; i <= 10; ++i) {
         points.push_back(ODPoint{static_cast<float>(0.2 + i * 5.0 / mmX_), 0.5f});
         addPointToPath(&path, points.back());
-        EXPECT_LE(path.count, 9);
-        EXPECT_LE(path.lengthMM, 40.0f + 1e-3f);
+        EXPECT_LE(+path.count, 9);
+        EXPECT_LE(+path.lengthMM, 40.0f + 1e-3f);
     }
-    ASSERT_EQ(9, path.count);
+    ASSERT_EQ(9, +path.count);
     EXPECT_NEAR(40.0, path.lengthMM, 1e-3);
     double mean = 0;
     for (int i = 2; i <= 10; ++i) {
@@ -276,7 +276,7 @@ TEST_F(PathSmoothing, TenFiveMillimetreStepsKeepNinePointsAndFortyMillimetres) {
     fast.mmPerUnitY = static_cast<float>(mmY_);
     for (int i = 0; i < 5; ++i)
         addPointToPath(&fast, ODPoint{static_cast<float>(0.1 + i * 15.0 / mmX_), 0.5f});
-    EXPECT_EQ(3, fast.count);
+    EXPECT_EQ(3, +fast.count);
     EXPECT_NEAR(30.0, fast.lengthMM, 1e-3);
 }
 
@@ -285,7 +285,7 @@ TEST_F(PathSmoothing, PushingIntoAFullPathMakesRoom) {
     std::memset(&path, 0, sizeof(path));
     path.mmPerUnitX = path.mmPerUnitY = 100.0f;
     for (int i = 0; i < 25; ++i) pushHistoryBlobs(&path, ODPoint{0.01f * i, 0.1f});
-    EXPECT_EQ(PANORA_PATH_POINTS, path.count);
+    EXPECT_EQ(PANORA_PATH_POINTS, +path.count);
     EXPECT_FLOAT_EQ(0.24f, path.pts[PANORA_PATH_POINTS - 1].x);
     EXPECT_NEAR(9.0, path.lengthMM, 1e-3);
 }
@@ -307,9 +307,9 @@ TEST_F(PathSmoothing, OutputFollowsTheMeanAndPathsDieWithTheirFinger) {
     EXPECT_NEAR(0.3 + step / 2, ctx_->blobs[0].cx, 1e-6);
     frame({{7, 0.3 + 2 * step}, {9, 0.8}});
     EXPECT_NEAR(0.3 + step, ctx_->blobs[0].cx, 1e-6);
-    EXPECT_EQ(2, ctx_->smooth.pathCount);
+    EXPECT_EQ(2, +ctx_->smooth.pathCount);
     frame({{9, 0.8}});
-    EXPECT_EQ(1, ctx_->smooth.pathCount) << "finger 7 lifted: its path is gone";
+    EXPECT_EQ(1, +ctx_->smooth.pathCount) << "finger 7 lifted: its path is gone";
     frame({{7, 0.6}, {9, 0.8}});
     EXPECT_FLOAT_EQ(0.6f, ctx_->blobs[0].cx) << "the same identity later starts afresh";
 }
