@@ -25,7 +25,7 @@ protected:
 
     void Lift() {
         for (int i = 0; i < 8; ++i) pipe_.Step({});
-        ASSERT_EQ(0, pipe_.ctx()->outBlobCount);
+        ASSERT_EQ(0, +pipe_.ctx()->outBlobCount);
     }
 
     // The touch nearest a finger, with per-axis errors in millimetres.
@@ -62,9 +62,9 @@ TEST_F(PipelineTest, OneFingerTakesTheQuickPathAndIsReportedWithinThreeMillimetr
             EXPECT_EQ(0u, pipe_.Step({f}).size()) << "a new finger waits for confirmation";
             const std::vector<Touch> t = Hold({f}, 4);
             ASSERT_EQ(1u, t.size());
-            EXPECT_EQ(1, pipe_.ctx()->runsX);
-            EXPECT_EQ(1, pipe_.ctx()->runsY);
-            EXPECT_EQ(0u, pipe_.ctx()->rectRefined) << "no carving for one small shadow";
+            EXPECT_EQ(1, +pipe_.ctx()->runsX);
+            EXPECT_EQ(1, +pipe_.ctx()->runsY);
+            EXPECT_EQ(0u, +pipe_.ctx()->rectRefined) << "no carving for one small shadow";
             ExpectNear(t, f);
             Lift();
         }
@@ -74,8 +74,8 @@ TEST_F(PipelineTest, OneFingerTakesTheQuickPathAndIsReportedWithinThreeMillimetr
 TEST_F(PipelineTest, TwoFingersOnOneRow) {
     const std::vector<Finger> fingers{{1, 0.25, 0.5, 10}, {2, 0.7, 0.5, 10}};
     const std::vector<Touch> t = Hold(fingers, 6);
-    EXPECT_EQ(1, pipe_.ctx()->runsY);
-    EXPECT_EQ(2, pipe_.ctx()->runsX);
+    EXPECT_EQ(1, +pipe_.ctx()->runsY);
+    EXPECT_EQ(2, +pipe_.ctx()->runsX);
     ASSERT_EQ(2u, t.size());
     EXPECT_NE(t[0].id, t[1].id);
     for (const Finger& f : fingers) ExpectNear(t, f);
@@ -91,8 +91,8 @@ TEST_F(PipelineTest, TwoFingersOnADiagonalGiveTwoStableTouchesAndNoGhosts) {
     ASSERT_EQ(2u, ids.size());
     for (int frame = 0; frame < 40; ++frame) {
         t = pipe_.Step(fingers);
-        EXPECT_EQ(2, pipe_.ctx()->runsX);
-        EXPECT_EQ(2, pipe_.ctx()->runsY);
+        EXPECT_EQ(2, +pipe_.ctx()->runsX);
+        EXPECT_EQ(2, +pipe_.ctx()->runsY);
         ASSERT_EQ(2u, t.size()) << "frame " << frame;
         EXPECT_EQ(ids, (std::set<int>{t[0].id, t[1].id})) << "frame " << frame;
         for (const Finger& f : fingers) ExpectNear(t, f);
@@ -115,7 +115,7 @@ TEST_F(PipelineTest, LoneThinTouchIsRescued) {
     const Finger stylus{1, 0.383, 0.504, 2.7};
     pipe_.Step({stylus});
     CoreContext* ctx = pipe_.ctx();
-    ASSERT_GE(ctx->rectCount, 1);
+    ASSERT_GE(+ctx->rectCount, 1);
     LoadWords(ctx, pipe_.beams().scan({stylus}));
     findBlobs_Improved(ctx);
     RemoveBackground(ctx);
