@@ -130,6 +130,6 @@ TEST(VirtualLeds, PaddedContextsPlaceTheWordsBetweenThePads) {
     for (int e = 0; e < nX; ++e) ASSERT_EQ(ctx->scan[paddedY + p + e] & 0x7F, words[nY + e]) << e;
     for (int e :
          {0, q - 1, paddedY - q, paddedY - 1, paddedY, paddedY + p - 1, paddedY + 2 * p + nX - 1}) {
-        EXPECT_EQ(ctx->scan[e], 128) << e;
+        EXPECT_EQ(+ctx->scan[e], 128) << e;
     }
 }
