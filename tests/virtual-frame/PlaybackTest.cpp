@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 
 #include "VirtualFrame/FramePlayer.h"
 #include "VirtualFrame/ScenarioSource.h"
@@ -37,8 +38,11 @@ TEST(FramePlayer, ScansCoverTheScenarioAndItsIdleTail) {
     EXPECT_TRUE(player.next(raw, /*loop=*/true));  // a loop starts over
     EXPECT_EQ(player.position(), 1u);
 
-    EXPECT_DOUBLE_EQ(FramePlayer(defaultFrameModel(), builtinScenario("tap"), 0.0).rateHz(), 1.0);
-    EXPECT_DOUBLE_EQ(FramePlayer(defaultFrameModel(), builtinScenario("tap"), 1e9).rateHz(), 1000);
+    const Scenario tap = builtinScenario("tap");
+    EXPECT_DOUBLE_EQ(FramePlayer(defaultFrameModel(), tap, 0.0).rateHz(), FramePlayer::kMinRateHz);
+    EXPECT_DOUBLE_EQ(FramePlayer(defaultFrameModel(), tap, 1e9).rateHz(), FramePlayer::kMaxRateHz);
+    EXPECT_DOUBLE_EQ(FramePlayer(defaultFrameModel(), tap, NAN).rateHz(), 120.0);
+    EXPECT_EQ(FramePlayer(defaultFrameModel(), tap, 2000.0).scanCount(), 801u);  // 400 ms
 }
 
 namespace {

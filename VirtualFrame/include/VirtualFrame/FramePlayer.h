@@ -35,7 +35,10 @@ public:
     // Touch-free scans after the scenario's end, so that the last lift is seen.
     static constexpr uint32_t kDefaultIdleTailMs = 200;
 
-    // rateHz is clamped to 1..1000.
+    static constexpr double kMinRateHz = 0.1;
+    static constexpr double kMaxRateHz = 10000.0;
+
+    // rateHz is clamped to kMinRateHz..kMaxRateHz (not a number: the default).
     FramePlayer(const FrameModel& model, Scenario scenario, double rateHz = kDefaultRateHz,
                 uint32_t idleTailMs = kDefaultIdleTailMs);
 

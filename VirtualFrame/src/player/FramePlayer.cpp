@@ -10,7 +10,7 @@ FramePlayer::FramePlayer(const FrameModel& model, Scenario scenario, double rate
                          uint32_t idleTailMs)
     : beams_(model),
       scenario_(std::move(scenario)),
-      rateHz_(std::isfinite(rateHz) ? std::clamp(rateHz, 1.0, 1000.0) : kDefaultRateHz) {
+      rateHz_(std::isfinite(rateHz) ? std::clamp(rateHz, kMinRateHz, kMaxRateHz) : kDefaultRateHz) {
     const double totalMs = static_cast<double>(scenario_.durationMs()) + idleTailMs;
     count_ = static_cast<size_t>(std::floor(totalMs / periodMs())) + 1;
 }
