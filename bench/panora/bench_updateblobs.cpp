@@ -1,0 +1,149 @@
+// Cost of OrdaloUpdateBlobs (detection, ghost removal, rescue, tracking, smoothing) per frame,
+// with 0, 1, 2, 5 and 10 fingers on the default model and the largest model.
+//
+// Every iteration is one frame: the beam words of that frame are copied into the context and
+// the pipeline runs once. The fingers drift slowly on small circles, so tracking and smoothing
+// work as on a live frame. Besides the mean time of the framework, each run reports the median
+// and the 99th percentile of the single frames' wall times (counters median_us and p99_us).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "PanoraCore.h"
+#include "VirtualFrame/BeamModel.h"
+#include "VirtualFrame/FrameModel.h"
+
+namespace {
+
+constexpr int kFramesPerLoop = 240;  // two seconds of a 120 Hz frame
+constexpr double kMinSeparationMm = 30.0;
+constexpr double kCircleMm = 6.0;
+
+struct FreeContext {
+    void operator()(CoreContext* ctx) const { std::free(ctx); }
+};
+
+std::unique_ptr<CoreContext, FreeContext> SetUpContext(const VirtualFrame::FrameModel& model) {
+    std::unique_ptr<CoreContext, FreeContext> ctx(
+        static_cast<CoreContext*>(std::calloc(1, sizeof(CoreContext))));
+    const VirtualFrame::FrameGeometry& g = model.geometry;
+    SetupParams p{};
+    p.screenInches = g.screenInches;
+    p.ledsX = g.ledsX;
+    p.ledsY = g.ledsY;
+    p.linesX = g.linesX;
+    p.linesY = g.linesY;
+    p.ledGapX = g.gapX;
+    p.ledGapY = g.gapY;
+    p.frameWidth = p.frameHeight = 1.0f;
+    p.pairGate = 0.05f;
+    if (OrdaloScreenSetup(ctx.get(), &p) != 1) return nullptr;
+    ctx->fastFrame = 1;
+    ctx->eraseBackground = 1;
+    ctx->mirrorX = model.mirrorX ? 1 : 0;
+    ctx->mirrorY = model.mirrorY ? 1 : 0;
+    return ctx;
+}
+
+// Finger centres at least kMinSeparationMm apart, drawn with a fixed seed.
+std::vector<VirtualFrame::Finger> SeparatedFingers(const VirtualFrame::FrameModel& model, int n) {
+    const double mm = model.geometry.mmPerLed();
+    const double w = model.geometry.ledsX * mm, h = model.geometry.ledsY * mm;
+    std::mt19937 rng(static_cast<uint32_t>(4242 + n));
+    std::uniform_real_distribution<double> pos(0.1, 0.9);
+    std::vector<VirtualFrame::Finger> fingers;
+    while (static_cast<int>(fingers.size()) < n) {
+        const VirtualFrame::Finger f{static_cast<int>(fingers.size()) + 1, pos(rng), pos(rng),
+                                     10.0};
+        bool apart = true;
+        for (const auto& o : fingers)
+            apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= kMinSeparationMm;
+        if (apart) fingers.push_back(f);
+    }
+    return fingers;
+}
+
+std::vector<std::vector<uint16_t>> FrameWords(const VirtualFrame::FrameModel& model, int n) {
+    VirtualFrame::BeamModel beams(model);
+    const std::vector<VirtualFrame::Finger> base = SeparatedFingers(model, n);
+    const double mm = model.geometry.mmPerLed();
+    const double w = model.geometry.ledsX * mm, h = model.geometry.ledsY * mm;
+    std::vector<std::vector<uint16_t>> frames;
+    for (int i = 0; i < kFramesPerLoop; ++i) {
+        std::vector<VirtualFrame::Finger> now = base;
+        const double a = 2.0 * M_PI * i / kFramesPerLoop;
+        for (auto& f : now) {
+            f.x += kCircleMm * std::cos(a + f.id) / w;
+            f.y += kCircleMm * std::sin(a + f.id) / h;
+        }
+        frames.push_back(beams.scan(now));
+    }
+    return frames;
+}
+
+void UpdateBlobs(benchmark::State& state, const char* modelName) {
+    const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(modelName);
+    if (model == nullptr) {
+        state.SkipWithError("model not in the catalogue");
+        return;
+    }
+    auto ctx = SetUpContext(*model);
+    if (!ctx) {
+        state.SkipWithError("set-up refused the geometry");
+        return;
+    }
+    const int fingers = static_cast<int>(state.range(0));
+    const std::vector<std::vector<uint16_t>> frames = FrameWords(*model, fingers);
+    const size_t bytes = frames[0].size() * sizeof(uint16_t);
+    // Settle the tracker before measuring.
+    for (int i = 0; i < 20; ++i) {
+        std::memcpy(ctx->scan, frames[i].data(), bytes);
+        OrdaloUpdateBlobs(ctx.get());
+    }
+    std::vector<double> samples;
+    samples.reserve(1 << 16);
+    size_t frame = 0;
+    int touches = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        std::memcpy(ctx->scan, frames[frame].data(), bytes);
+        OrdaloUpdateBlobs(ctx.get());
+        const auto end = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(ctx->outBlobCount);
+        touches += ctx->outBlobCount;
+        if (samples.size() < samples.capacity())
+            samples.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+        frame = (frame + 1) % frames.size();
+    }
+    std::sort(samples.begin(), samples.end());
+    if (!samples.empty()) {
+        state.counters["median_us"] = samples[samples.size() / 2];
+        state.counters["p99_us"] = samples[std::min(samples.size() - 1, samples.size() * 99 / 100)];
+    }
+    state.counters["touches"] = benchmark::Counter(touches, benchmark::Counter::kAvgIterations);
+}
+
+BENCHMARK_CAPTURE(UpdateBlobs, default_19in, "19in-72x58-7line")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(5)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(UpdateBlobs, largest_120in, "120in-480x270-5line")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(5)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
