@@ -26,6 +26,8 @@ int VexoNetworkCheckErrno(const char* /*file*/, int /*line*/) {
         default:
             break;
     }
+    // Callers look at errno after this; logging must not change it.
+    errno = err;
     return err;
 }
 

@@ -25,9 +25,9 @@ struct DecodedMessage {
 
 class LoDecoder {
 public:
-    // Opens a UDP server on a free loopback port for datagram tests.
-    LoDecoder() {
-        m_server = lo_server_new_with_proto(nullptr, LO_UDP, &LoDecoder::OnError);
+    // Opens a UDP server on `port`, by default a free one, for datagram tests.
+    explicit LoDecoder(const char* port = nullptr) {
+        m_server = lo_server_new_with_proto(port, LO_UDP, &LoDecoder::OnError);
         if (m_server == nullptr) return;
         lo_server_add_method(m_server, nullptr, nullptr, &LoDecoder::OnMessage, this);
         lo_server_add_bundle_handlers(m_server, &LoDecoder::OnBundleStart, &LoDecoder::OnBundleEnd,
