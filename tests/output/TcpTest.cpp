@@ -1,6 +1,7 @@
 // The TCP classes against real loopback sockets.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <set>
 #include <string>
@@ -83,8 +84,10 @@ TEST_F(ServerTest, SendToAllPutsTextAndOneNulOnTheWire) {
     EXPECT_TRUE(server.IsClientConnected(id));
     EXPECT_EQ(server.GetClientIP(id), "127.0.0.1");
     EXPECT_GT(server.GetClientPort(id), 0);
-    EXPECT_TRUE(log.Contains(L"Debug - Client " + std::to_wstring(id) + L" connected on port " +
-                             std::to_wstring(server.GetClientPort(id))));
+    const std::wstring connected = L"Debug - Client " + std::to_wstring(id) +
+                                   L" connected on port " +
+                                   std::to_wstring(server.GetClientPort(id));
+    EXPECT_TRUE(WaitUntil([&] { return log.Contains(connected); }));
 
     ASSERT_TRUE(server.SendToAll("abc"));
     EXPECT_EQ(peer.ReadExactly(4), std::string("abc\0", 4));
@@ -285,6 +288,30 @@ TEST(TcpTextReceive, PeerCloseClosesTheClient) {
         pair.client.Receive();
         return !pair.client.IsConnected();
     }));
+}
+
+TEST(TcpTextReceive, ResetByPeerIsLoggedAndClosesTheClient) {
+    LogRecorder log;
+    ClientPair pair;
+    pair.peer.Abort();
+    EXPECT_TRUE(WaitUntil([&] {
+        EXPECT_EQ(pair.client.Receive(), "");
+        return !pair.client.IsConnected();
+    }));
+    EXPECT_TRUE(log.Contains(L"Exception -  ECONNRESET: connection closed by remote host"));
+    EXPECT_EQ(pair.client.ReceiveRaw(), "") << "closed clients read nothing";
+}
+
+TEST(TcpErrno, OnlyFatalSocketErrorsAreLoggedAndErrnoSurvives) {
+    LogRecorder log;
+    errno = EBADF;
+    EXPECT_EQ(VexoNetworkCheckErrno(__FILE__, __LINE__), EBADF);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_TRUE(log.Contains(L"Exception -  EBADF: invalid socket"));
+    errno = EAGAIN;
+    EXPECT_EQ(VexoNetworkCheckErrno(__FILE__, __LINE__), EAGAIN);
+    EXPECT_EQ(log.Count(L"Exception -  EBADF: invalid socket"), 1u);
+    EXPECT_FALSE(log.Contains(L"Exception -  ECONNRESET: connection closed by remote host"));
 }
 
 TEST(TcpTextSend, PartialSendsKeepEveryMessageWholeAndInOrder) {
