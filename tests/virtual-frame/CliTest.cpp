@@ -72,6 +72,7 @@ public:
             waitpid(pid_, nullptr, 0);
         }
     }
+    void stop() { kill(pid_, SIGTERM); }
     // Exit status, or -1 when the program has not ended in time.
     int wait(milliseconds timeout = milliseconds(15000)) {
         waitFor(
@@ -92,6 +93,39 @@ private:
     bool reaped_ = false;
     int status_ = -1;
 };
+
+// A host connected to the frame's socket.
+int connectTo(const std::string& socketPath) {
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendRequest(int fd, uint8_t id, uint8_t payload = 0) {
+    uint8_t report[ORDO_REPORT_SIZE] = {ORDO_REQUEST_REPORT_ID, id};
+    report[ORDO_HEADER_SIZE] = payload;
+    return send(fd, report, sizeof report, 0) == static_cast<ssize_t>(sizeof report);
+}
+
+// The first block of the next answer of this type, polling up to a deadline.
+bool answer(int fd, uint8_t type, uint8_t (&report)[ORDO_REPORT_SIZE],
+            std::set<uint8_t>* seen = nullptr) {
+    const auto deadline = steady_clock::now() + seconds(10);
+    while (steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        if (recv(fd, report, ORDO_REPORT_SIZE, 0) <= 0) return false;
+        if (seen) seen->insert(report[1]);
+        if (report[1] == type && report[2] >> 4 == 0) return true;
+    }
+    return false;
+}
 
 class VirtualFrameProgram : public ::testing::Test {
 protected:
@@ -125,7 +159,7 @@ TEST_F(VirtualFrameProgram, ListsModelsAndScenariosOnePerLine) {
     EXPECT_EQ(readFile(path("out")), expected);
 }
 
-TEST_F(VirtualFrameProgram, RefusesAMalformedScenarioFileNamingTheLine) {
+TEST_F(VirtualFrameProgram, RefusesAMalformedScenarioFileAndBadOptions) {
     std::ofstream(path("bad.txt")) << "# a drag\n0 1 0.2 0.5\n300 1 0.8 O.5\n400 1 up\n";
     Program frame({"--dir", dir_, "--scenario", path("bad.txt")}, path("out"));
     EXPECT_EQ(frame.wait(), 2);
@@ -133,9 +167,51 @@ TEST_F(VirtualFrameProgram, RefusesAMalformedScenarioFileNamingTheLine) {
     EXPECT_NE(out.find("line 3: y 'O.5'"), std::string::npos) << out;
     EXPECT_FALSE(exists(path("frame0.sock")));
 
-    Program badModel({"--dir", dir_, "--model", "nine-inch"}, path("out"));
-    EXPECT_EQ(badModel.wait(), 2);
-    EXPECT_NE(readFile(path("out")).find("unknown model 'nine-inch'"), std::string::npos);
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"--model", "nine-inch"}, "unknown model 'nine-inch'"},
+        {{"--dirt", "x:0:-1"}, "--dirt x:0:-1: model 19in-72x58-7line has no such beam"},
+        {{"--dirt", "x:1"}, "--dirt needs x|y:LED:LINE"},
+        {{"--no-answer", "256"}, "--no-answer needs a packet identifier"},
+        {{"--reboot-every", "0"}, "--reboot-every needs a whole number from 1"},
+        {{"--noise", "1.5"}, "--noise needs a probability"},
+        {{"--unplug-after", "soon"}, "--unplug-after needs a number of seconds"},
+    };
+    for (const auto& r : refused) {
+        std::vector<std::string> args = {"--dir", dir_};
+        args.insert(args.end(), r.first.begin(), r.first.end());
+        Program frame(args, path("out"));
+        EXPECT_EQ(frame.wait(), 2) << r.second;
+        EXPECT_NE(readFile(path("out")).find(r.second), std::string::npos) << readFile(path("out"));
+    }
+}
+
+TEST_F(VirtualFrameProgram, ModelDescriptionAndFaultsReachTheHost) {
+    Program frame(
+        {"--dir", dir_, "--model", "17in-65x52-7line", "--unconfigured", "--no-answer", "0x18"},
+        path("out"));
+    ASSERT_TRUE(waitFor([&] { return exists(path("frame0.sock")); })) << readFile(path("out"));
+    const int fd = connectTo(path("frame0.sock"));
+    ASSERT_GE(fd, 0);
+    uint8_t report[ORDO_REPORT_SIZE];
+    ASSERT_TRUE(sendRequest(fd, PACKET_IDEN_READ_CONFIG));
+    ASSERT_TRUE(answer(fd, PACKET_IDEN_READ_CONFIG, report));
+    OrdoConfig cfg;
+    std::memcpy(&cfg, report + ORDO_HEADER_SIZE, sizeof cfg);
+    EXPECT_EQ(uint32_t(cfg.LED_X), 65u);
+    EXPECT_EQ(uint32_t(cfg.LED_Y), 52u);
+    EXPECT_EQ(uint32_t(cfg.LEDGAPX), 5u);
+    EXPECT_EQ(cfg.LCD_SIZE, 0);  // --unconfigured
+    // Calibration (0x18) is never answered; effects still are.
+    ASSERT_TRUE(sendRequest(fd, PACKET_IDEN_GET_CALIBRATION));
+    ASSERT_TRUE(sendRequest(fd, PACKET_IDEN_GET_EFFECTS));
+    std::set<uint8_t> seen;
+    ASSERT_TRUE(answer(fd, PACKET_IDEN_GET_EFFECTS, report, &seen));
+    EXPECT_EQ(seen.count(PACKET_IDEN_GET_CALIBRATION), 0u);
+    close(fd);
+    frame.stop();
+    EXPECT_EQ(frame.wait(), 0);
+    const std::string out = readFile(path("out"));
+    EXPECT_NE(out.find("model 17in-65x52-7line"), std::string::npos) << out;
 }
 
 // The host connects, switches to software mode and receives the scenario's scans; at the end
@@ -146,18 +222,10 @@ TEST_F(VirtualFrameProgram, PlaysTheScenarioToTheHostThenUnplugs) {
                   path("out"));
     ASSERT_TRUE(waitFor([&] { return exists(path("frame0.sock")); })) << readFile(path("out"));
 
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    const int fd = connectTo(path("frame0.sock"));
     ASSERT_GE(fd, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path("frame0.sock").c_str());
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-
-    uint8_t report[ORDO_REPORT_SIZE] = {ORDO_REQUEST_REPORT_ID, PACKET_IDEN_READ_CONFIG};
-    ASSERT_EQ(send(fd, report, sizeof report, 0), static_cast<ssize_t>(sizeof report));
-    report[1] = PACKET_IDEN_SET_MODE;
-    report[ORDO_HEADER_SIZE] = ORDO_MODE_SOFTWARE;
-    ASSERT_EQ(send(fd, report, sizeof report, 0), static_cast<ssize_t>(sizeof report));
+    ASSERT_TRUE(sendRequest(fd, PACKET_IDEN_READ_CONFIG));
+    ASSERT_TRUE(sendRequest(fd, PACKET_IDEN_SET_MODE, ORDO_MODE_SOFTWARE));
 
     const auto& model = *VirtualFrame::findFrameModel("32in-144x80-7line");
     VirtualFrame::FramePlayer reference(model, VirtualFrame::builtinScenario("tap"), 250.0);

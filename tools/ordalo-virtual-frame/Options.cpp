@@ -1,9 +1,11 @@
 #include "Options.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 
+#include "VirtualFrame/BeamModel.h"
 #include "VirtualFrame/FrameModel.h"
 
 namespace {
@@ -130,6 +132,21 @@ const std::vector<OptionSpec>& Table() {
              }
              return std::string();
          }},
+        {"--dirt", "AXIS:LED:LINE",
+         "a beam that never arrives, e.g. x:20:0 (straight beam of X LED 20) or y:5:-1; "
+         "repeatable",
+         [](const std::string& v, VirtualFrameOptions& o) {
+             VirtualFrame::Beam beam;
+             char axis = 0;
+             int used = 0;
+             if (std::sscanf(v.c_str(), "%c:%d:%d%n", &axis, &beam.led, &beam.line, &used) != 3 ||
+                 used != static_cast<int>(v.size()) || (axis != 'x' && axis != 'y')) {
+                 return "--dirt needs x|y:LED:LINE, got '" + v + "'";
+             }
+             beam.axis = axis == 'x' ? VirtualFrame::Axis::X : VirtualFrame::Axis::Y;
+             o.dirt.push_back(beam);
+             return std::string();
+         }},
         {"--no-answer", "ID", "fault: take requests with this identifier but never answer",
          AnswerFaultOption("--no-answer", VirtualFrame::AnswerFault::NoAnswer)},
         {"--wrong-type", "ID", "fault: answer this identifier with the wrong packet type",
@@ -216,8 +233,19 @@ bool ParseVirtualFrameOptions(int argc, const char* const* argv, VirtualFrameOpt
         error = spec->apply(value, options);
         if (!error.empty()) return false;
     }
-    if (options.scenarioSet && options.model.empty()) {
+    if ((options.scenarioSet || !options.dirt.empty()) && options.model.empty()) {
         UseModel(VirtualFrame::defaultFrameModel(), options);
+    }
+    if (!options.dirt.empty()) {
+        const VirtualFrame::BeamModel beams(*VirtualFrame::findFrameModel(options.model));
+        for (const VirtualFrame::Beam& b : options.dirt) {
+            if (!beams.exists(b)) {
+                error = "--dirt " + std::string(b.axis == VirtualFrame::Axis::X ? "x" : "y") + ":" +
+                        std::to_string(b.led) + ":" + std::to_string(b.line) + ": model " +
+                        options.model + " has no such beam";
+                return false;
+            }
+        }
     }
     const bool listing = options.listModels || options.listScenarios;
     if (!options.help && !listing && options.dir.empty()) {

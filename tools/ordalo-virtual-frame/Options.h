@@ -25,8 +25,9 @@ struct VirtualFrameOptions {
     bool scenarioSet = false;
     VirtualFrame::Scenario scenario;
     bool loop = false;
-    double unplugAfterSeconds = 0;  // 0 = never
-    double noise = 0;               // beam flip probability per scan
+    double unplugAfterSeconds = 0;         // 0 = never
+    double noise = 0;                      // beam flip probability per scan
+    std::vector<VirtualFrame::Beam> dirt;  // beams that never arrive
     VirtualFrame::FaultSettings faults;
     bool listModels = false;
     bool listScenarios = false;

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
         VirtualFrame::FramePlayer player(*VirtualFrame::findFrameModel(options.model),
                                          options.scenario, options.scanRate);
         if (options.noise > 0) player.beams().setNoise(options.noise, 1);
+        for (const auto& beam : options.dirt) player.beams().addDirt(beam);
         source = std::make_unique<VirtualFrame::ScenarioSource>(
             std::move(player), options.loop || !options.scenarioSet);
         emulator.SetScanSource(source->Callback());
