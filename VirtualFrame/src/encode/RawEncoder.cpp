@@ -28,14 +28,12 @@ uint16_t mirrorBits(uint16_t value, int width) {
 
 bool bitOf(uint16_t word, int bit) { return (word >> bit & 1u) != 0; }
 
-struct Blocks {
-    // Calls f(base, n, g) for the Y block and then the X block.
-    template <class F>
-    static void each(const FrameGeometry& g, F f) {
-        f(0, g.ledsY, g.gapY);
-        f(g.ledsY, g.ledsX, g.gapX);
-    }
-};
+// Calls f(first entry, LEDs, gap) for the Y block and then the X block.
+template <class F>
+void forEachBlock(const FrameGeometry& g, F f) {
+    f(0, g.ledsY, g.gapY);
+    f(g.ledsY, g.ledsX, g.gapX);
+}
 
 // The standard 7-line fix complements each byte and rotates it right by (3 - group) within
 // 7 bits, group = LED index / gap. Undo the rotation, then the complement.
@@ -48,7 +46,7 @@ uint8_t unshift7(uint16_t word, int ledInBlock, int gap) {
 void encodeShifted(const FrameGeometry& g, const std::vector<uint16_t>& words,
                    std::vector<uint8_t>& raw) {
     raw.resize(g.entryCount());
-    Blocks::each(g, [&](int base, int n, int gap) {
+    forEachBlock(g, [&](int base, int n, int gap) {
         for (int i = 0; i < n; ++i) raw[base + i] = unshift7(words[base + i], i, gap);
     });
 }
@@ -99,7 +97,7 @@ void encodePairedPlanes(const FrameGeometry& g, const std::vector<uint16_t>& wor
 void encodeEmitterSide(const FrameGeometry& g, const std::vector<uint16_t>& words,
                        std::vector<uint8_t>& raw) {
     raw.resize(g.entryCount());
-    Blocks::each(g, [&](int base, int n, int gap) {
+    forEachBlock(g, [&](int base, int n, int gap) {
         auto word = [&](int i) -> uint16_t { return i >= 0 && i < n ? words[base + i] : 0; };
         for (int e = 0; e < n; ++e) {
             uint8_t in = static_cast<uint8_t>(word(e) & 0x08);
@@ -119,7 +117,7 @@ void encodeEmitterSide(const FrameGeometry& g, const std::vector<uint16_t>& word
 void encodeSequentialPlanes(const FrameGeometry& g, const std::vector<uint16_t>& words,
                             std::vector<uint8_t>& raw) {
     raw.clear();
-    Blocks::each(g, [&](int base, int n, int gap) {
+    forEachBlock(g, [&](int base, int n, int gap) {
         const struct {
             int length, bit, entryOffset;
         } planes[] = {{n - 2 * gap, 4, 2 * gap},
@@ -147,7 +145,7 @@ void encodeSequentialPlanes(const FrameGeometry& g, const std::vector<uint16_t>&
 void encodeCompressed(const FrameGeometry& g, const std::vector<uint16_t>& words,
                       std::vector<uint8_t>& raw) {
     std::vector<uint8_t> bytes(g.entryCount(), 0);
-    Blocks::each(g, [&](int base, int n, int gap) {
+    forEachBlock(g, [&](int base, int n, int gap) {
         auto word = [&](int i) -> uint16_t { return i >= 0 && i < n ? words[base + i] : 0; };
         for (int e = 0; e < n; ++e) {
             uint8_t b = bitOf(word(e), 2) ? 0x01 : 0;
