@@ -51,21 +51,6 @@ bool GeometryFits(const CoreContext* ctx, const SetupParams* p) {
     return true;
 }
 
-// Blobs covering 100 LED cells or more are palms or sleeves rather than fingers.
-void DropLargeBlobs(CoreContext* ctx) {
-    const double limit = 100.0 / (static_cast<double>(ctx->ledCountY) * ctx->ledCountX);
-    int i = 0;
-    while (i < ctx->blobCount) {
-        const _MINI_POLYGON& b = ctx->blobs[i];
-        if (static_cast<double>(b.width) * b.height >= limit) {
-            ctx->blobs[i] = ctx->blobs[ctx->blobCount - 1];
-            ctx->blobCount -= 1;
-        } else {
-            ++i;
-        }
-    }
-}
-
 }  // namespace
 
 }  // namespace panora
@@ -209,7 +194,8 @@ uint32_t OrdaloUpdateBlobs(CoreContext* ctx) {
 
     if (ctx->blobCount < 0) ctx->blobCount = 0;
     if (ctx->blobCount > PANORA_MAX_POLYGONS) ctx->blobCount = PANORA_MAX_POLYGONS;
-    if (ctx->dropLargeBlobs) panora::DropLargeBlobs(ctx);
+    // Blobs covering 100 LED cells or more are palms or sleeves rather than fingers.
+    MaskPoint(ctx, ctx->dropLargeBlobs);
     if (ctx->blobCount > PANORA_MAX_IDS) ctx->blobCount = PANORA_MAX_IDS;
 
     AssignBlobsID(ctx);

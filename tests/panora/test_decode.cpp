@@ -339,37 +339,29 @@ TEST(RawDecode, EmitterSideByteSevenLineFrame) {
     }
 }
 
-TEST(RawDecode, RotatedByteSevenLineFrame) {
-    const Geometry g{32.0f, 144, 80, 7, 7, 8, 6};
-    const auto want = RandomBeamWords(g.ledsX, g.ledsY, g.gapX, g.gapY, 7, 32);
-    auto ctx =
-        DecodeOnFreshContext(g, EncodeRotatedBytes(want, g.ledsX, g.ledsY, g.gapX, g.gapY, false));
-    // Bits above the seven lines may hold leftovers of the rotation.
-    ExpectWords(*ctx, want, 0x7F);
-    EXPECT_EQ(+ctx->mirrorX, 1u);
-    EXPECT_EQ(+ctx->mirrorY, 1u);
-}
-
-TEST(RawDecode, RotatedByteFramesOfTheReorderedPanels) {
-    for (const Geometry& g : {panora_test::DefaultPanel(), Geometry{17.0f, 65, 52, 7, 7, 5, 4}}) {
-        SCOPED_TRACE(g.ledsX);
+TEST(RawDecode, RotatedByteSevenLineFrames) {
+    const struct {
+        Geometry g;
+        bool panelReorder;  // the 19-inch 72 x 58 and 17-inch 65 x 52 panels
+        uint32_t mirrorX, mirrorY;
+    } cases[] = {
+        {{32.0f, 144, 80, 7, 7, 8, 6}, false, 1, 1},
+        {{20.0f, 88, 50, 7, 7, 7, 5}, false, 0, 1},
+        {panora_test::DefaultPanel(), true, 0, 0},
+        {{17.0f, 65, 52, 7, 7, 5, 4}, true, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const Geometry& g = c.g;
+        SCOPED_TRACE(g.inches);
         const auto want = RandomBeamWords(g.ledsX, g.ledsY, g.gapX, g.gapY, 7, 19);
         auto ctx = DecodeOnFreshContext(
-            g, EncodeRotatedBytes(want, g.ledsX, g.ledsY, g.gapX, g.gapY, true));
-        ExpectWords(*ctx, want, 0xFFFF);
-        EXPECT_EQ(+ctx->mirrorX, 0u) << "screens below 22 inches are not mirrored";
-        EXPECT_EQ(+ctx->mirrorY, 0u);
+            g, EncodeRotatedBytes(want, g.ledsX, g.ledsY, g.gapX, g.gapY, c.panelReorder));
+        // Without the panel reordering, bits above the seven lines may hold leftovers of the
+        // rotation.
+        ExpectWords(*ctx, want, c.panelReorder ? 0xFFFF : 0x7F);
+        EXPECT_EQ(+ctx->mirrorX, c.mirrorX);
+        EXPECT_EQ(+ctx->mirrorY, c.mirrorY);
     }
-}
-
-TEST(RawDecode, RotatedByteFrameOfTheTwentyInchPanelMirrorsOnlyY) {
-    const Geometry g{20.0f, 88, 50, 7, 7, 7, 5};
-    const auto want = RandomBeamWords(g.ledsX, g.ledsY, g.gapX, g.gapY, 7, 20);
-    auto ctx =
-        DecodeOnFreshContext(g, EncodeRotatedBytes(want, g.ledsX, g.ledsY, g.gapX, g.gapY, false));
-    ExpectWords(*ctx, want, 0x7F);
-    EXPECT_EQ(+ctx->mirrorX, 0u);
-    EXPECT_EQ(+ctx->mirrorY, 1u);
 }
 
 TEST(RawDecode, ComplementMirroredTwentyThreeInchFrame) {
