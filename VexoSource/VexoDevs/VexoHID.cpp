@@ -79,33 +79,31 @@ bool VexoHID::GetCaps(VexoHIDCaps_S& caps) const {
 i32 VexoHID::Read(u8* buffer, u32 length) { return ReadTimed(buffer, length, 0); }
 
 i32 VexoHID::ReadTimed(u8* buffer, u32 length, u32 timeoutMs) {
-    int n;
-    {
-        std::shared_lock<std::shared_mutex> life(m_lifeMutex);
-        if (!m_initialized || !m_device || !m_caps || !buffer ||
-            length != m_caps->maxInputReportSize) {
-            return 0;
-        }
-        std::lock_guard<std::mutex> io(m_readMutex);
-        n = m_device->Read(buffer, length, int(timeoutMs));
-    }
-    if (n >= 0) return n;
-    CountFailure();
-    return 0;
+    const i32 n = Transfer(buffer, length, true, [&](VexoHIDLink& link) {
+        return link.Read(buffer, length, int(timeoutMs));
+    });
+    return n < 0 ? 0 : n;
 }
 
 i32 VexoHID::Write(const u8* buffer, u32 length) {
+    return Transfer(buffer, length, false,
+                    [&](VexoHIDLink& link) { return link.Write(buffer, length); });
+}
+
+template <typename Op>
+i32 VexoHID::Transfer(const void* buffer, u32 length, bool input, Op op) {
     int n;
     {
         std::shared_lock<std::shared_mutex> life(m_lifeMutex);
         if (!m_initialized || !m_device || !m_caps || !buffer ||
-            length != m_caps->maxOutputReportSize) {
+            length != (input ? m_caps->maxInputReportSize : m_caps->maxOutputReportSize)) {
             return 0;
         }
-        std::lock_guard<std::mutex> io(m_writeMutex);
-        n = m_device->Write(buffer, length);
+        std::lock_guard<std::mutex> io(input ? m_readMutex : m_writeMutex);
+        n = op(*m_device);
     }
-    if (n == -1) CountFailure();
+    // Counted outside the lifetime lock: the sixth failure resets the device under it.
+    if (n < 0) CountFailure();
     return n;
 }
 

@@ -79,6 +79,10 @@ protected:
     virtual std::unique_ptr<VexoHIDLink> OpenLink(const std::string& path);
 
 private:
+    // One transfer under the lifetime lock and its direction's lock; 0 when refused, the
+    // transport's result otherwise, failures counted.
+    template <typename Op>
+    i32 Transfer(const void* buffer, u32 length, bool input, Op op);
     void CountFailure();
 
     std::atomic<u32> m_initialized{0};

@@ -55,10 +55,7 @@ void VexoHIDServer::Reset() {
         delete m_device;
         m_device = nullptr;
     }
-    if (m_rsync) {
-        VexoCloseHandle(m_rsync);
-        m_rsync = nullptr;
-    }
+    if (VexoHandle rsync = m_rsync.exchange(nullptr)) VexoCloseHandle(rsync);
     m_bound = 0;
 }
 

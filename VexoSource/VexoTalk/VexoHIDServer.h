@@ -74,7 +74,7 @@ public:
     u32 IsBound() const { return m_bound.load(); }
     const std::string& GetPath() const { return m_path; }
     // Set after every queued packet; null while unbound.
-    VexoHandle GetRSync() const { return m_rsync; }
+    VexoHandle GetRSync() const { return m_rsync.load(); }
     // The queue lock.
     void Lock() { m_queueMutex.lock(); }
     void Unlock() { m_queueMutex.unlock(); }
@@ -115,7 +115,7 @@ private:
 
     std::atomic<u32> m_bound{0};
     std::string m_path;
-    VexoHandle m_rsync = nullptr;
+    std::atomic<VexoHandle> m_rsync{nullptr};
     std::atomic<VexoHandle> m_cfgEvent{nullptr};
     std::atomic<u32> m_fastReply{1};
     std::atomic<u32> m_multiAccess{0};

@@ -12,6 +12,14 @@ constexpr uint8_t kInputReportId = 0x04;
 // loses reports only when it is really stuck.
 constexpr size_t kMaxQueuedReports = 512;
 
+// Records start all zero: the bytes a frame does not fill are zero on the wire.
+template <typename Record>
+Record Zeroed() {
+    Record r;
+    std::memset(&r, 0, sizeof r);
+    return r;
+}
+
 template <typename Record>
 std::vector<uint8_t> Bytes(const Record& r) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(&r);
@@ -21,8 +29,7 @@ std::vector<uint8_t> Bytes(const Record& r) {
 }  // namespace
 
 OrdoConfig MakeConfigRecord(const FrameDescription& d) {
-    OrdoConfig c;
-    std::memset(&c, 0, sizeof c);
+    OrdoConfig c = Zeroed<OrdoConfig>();
     c.version = d.firmwareVersion;
     std::memcpy(c.identity, d.identity, sizeof c.identity);
     c.contacts = d.contacts;
@@ -37,8 +44,7 @@ OrdoConfig MakeConfigRecord(const FrameDescription& d) {
 }
 
 OrdoQueryInfo MakeQueryInfoRecord(const FrameDescription& d, uint8_t currentMode) {
-    OrdoQueryInfo q;
-    std::memset(&q, 0, sizeof q);
+    OrdoQueryInfo q = Zeroed<OrdoQueryInfo>();
     q.modeContacts = d.modeContacts;
     q.modeContactsValid = d.modeContactsValid ? 1 : 0;
     q.mode = currentMode;
@@ -46,8 +52,7 @@ OrdoQueryInfo MakeQueryInfoRecord(const FrameDescription& d, uint8_t currentMode
 }
 
 OrdoSfwInfo MakeSfwInfoRecord(const FrameDescription& d) {
-    OrdoSfwInfo s;
-    std::memset(&s, 0, sizeof s);
+    OrdoSfwInfo s = Zeroed<OrdoSfwInfo>();
     s.tuioTcpMode = d.tuioTcpMode;
     s.tuioUdpMode = d.tuioUdpMode;
     s.mouseEnabled = d.mouseEnabled;
@@ -56,16 +61,14 @@ OrdoSfwInfo MakeSfwInfoRecord(const FrameDescription& d) {
 }
 
 OrdoCalib MakeCalibRecord(const FrameDescription& d) {
-    OrdoCalib c;
-    std::memset(&c, 0, sizeof c);
+    OrdoCalib c = Zeroed<OrdoCalib>();
     c.enabled = d.calibrationEnabled ? 1u : 0u;
     for (int k = 0; k < 16; ++k) c.points[k] = d.calibrationPoints[k];
     return c;
 }
 
 OrdoEffs MakeEffsRecord(const FrameDescription& d) {
-    OrdoEffs e;
-    std::memset(&e, 0, sizeof e);
+    OrdoEffs e = Zeroed<OrdoEffs>();
     e.maxBlobs = d.maxBlobs;
     e.minBlobSize = d.minBlobSize;
     e.maxBlobSize = d.maxBlobSize;
@@ -79,8 +82,7 @@ OrdoEffs MakeEffsRecord(const FrameDescription& d) {
 }
 
 NVMPacket MakeNvmRecord(const FrameDescription& d, uint32_t index) {
-    NVMPacket p;
-    std::memset(&p, 0, sizeof p);
+    NVMPacket p = Zeroed<NVMPacket>();
     auto extra = d.extraNvmItems.find(index);
     if (extra != d.extraNvmItems.end()) {
         p = extra->second;
