@@ -86,6 +86,13 @@ TEST(ScenarioFile, FingersLiftLandAgainAndKeepTheirDiameter) {
     EXPECT_NEAR(f[1].x, 0.5, 1e-12);  // landed anew, not interpolated from before the lift
     EXPECT_EQ(s.fingersAt(450).size(), 1u);
     EXPECT_TRUE(s.fingersAt(500).empty());
+
+    // A lift and a landing in the same millisecond: the later line wins from then on.
+    const Scenario quick = Scenario::parseText("0 5 0.1 0.1\n100 5 up\n100 5 0.6 0.6\n200 5 up\n");
+    ASSERT_EQ(quick.fingersAt(99.5).size(), 1u);
+    EXPECT_NEAR(quick.fingersAt(99.5)[0].x, 0.1, 1e-12);
+    ASSERT_EQ(quick.fingersAt(100).size(), 1u);
+    EXPECT_NEAR(quick.fingersAt(100)[0].x, 0.6, 1e-12);
 }
 
 TEST(ScenarioFile, MalformedLinesAreRefusedWithTheirLineNumber) {

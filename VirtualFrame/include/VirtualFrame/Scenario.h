@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -71,6 +72,8 @@ public:
 private:
     std::string name_;
     std::vector<Keyframe> keyframes_;
+    // Per finger number, its keyframes in time order, for lookups in long recordings.
+    std::map<int, std::vector<Keyframe>> byFinger_;
 };
 
 // Built-in scenarios by name (see builtinScenarioNames); throws std::out_of_range for an

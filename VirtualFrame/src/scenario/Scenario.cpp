@@ -108,6 +108,7 @@ Scenario Scenario::parse(std::istream& in, const std::string& name) {
         }
         lastTime = key.timeMs;
         scenario.keyframes_.push_back(key);
+        scenario.byFinger_[key.finger].push_back(key);
     }
     if (in.bad()) throw ScenarioError(lineNumber, "read error");
     if (scenario.keyframes_.empty()) throw ScenarioError(0, "the scenario has no keyframes");
@@ -128,28 +129,22 @@ Scenario Scenario::load(const std::string& path) {
 std::vector<Finger> Scenario::fingersAt(double timeMs) const {
     std::vector<Finger> fingers;
     if (keyframes_.empty() || timeMs >= durationMs() || timeMs < 0) return fingers;
-    // Per finger: the last keyframe at or before t, and the one after it.
-    std::map<int, std::pair<const Keyframe*, const Keyframe*>> state;
-    for (const Keyframe& key : keyframes_) {
-        auto& s = state[key.finger];
-        if (key.timeMs <= timeMs) {
-            s.first = &key;
-            s.second = nullptr;
-        } else if (!s.second) {
-            s.second = &key;
-        }
-    }
-    for (const auto& entry : state) {
-        const Keyframe* at = entry.second.first;
-        const Keyframe* next = entry.second.second;
-        if (!at || at->up) continue;
-        Finger finger{at->finger, at->x, at->y, at->diameterMm};
-        if (next && !next->up) {
-            const double span = static_cast<double>(next->timeMs) - at->timeMs;
-            const double f = span > 0 ? (timeMs - at->timeMs) / span : 1.0;
-            finger.x = at->x + (next->x - at->x) * f;
-            finger.y = at->y + (next->y - at->y) * f;
-            finger.diameterMm = at->diameterMm + (next->diameterMm - at->diameterMm) * f;
+    for (const auto& entry : byFinger_) {
+        const std::vector<Keyframe>& keys = entry.second;
+        // The last keyframe at or before t (the later one of equal times wins), and the next.
+        const auto next = std::upper_bound(
+            keys.begin(), keys.end(), timeMs,
+            [](double t, const Keyframe& key) { return t < static_cast<double>(key.timeMs); });
+        if (next == keys.begin()) continue;
+        const Keyframe& at = *(next - 1);
+        if (at.up) continue;
+        Finger finger{at.finger, at.x, at.y, at.diameterMm};
+        if (next != keys.end() && !next->up) {
+            const double span = static_cast<double>(next->timeMs) - at.timeMs;
+            const double f = span > 0 ? (timeMs - at.timeMs) / span : 1.0;
+            finger.x = at.x + (next->x - at.x) * f;
+            finger.y = at.y + (next->y - at.y) * f;
+            finger.diameterMm = at.diameterMm + (next->diameterMm - at.diameterMm) * f;
         }
         fingers.push_back(finger);
     }
