@@ -93,11 +93,14 @@ bool VexoTCPClient::SendRaw(const std::string& bytes) {
 
 bool VexoTCPClient::SendRawBytes(const void* data, int len) {
     if (len < 1 || data == nullptr) return false;
-    if (SendAll(data, len) == 0) {
+    const int n = SendAll(data, len);
+    if (n == 0) {
         Close();
         return false;
     }
-    return true;
+    // Raw bytes carry the caller's own framing, so only a complete send is a
+    // success; a full non-blocking socket or a time-out is reported.
+    return n == len;
 }
 
 void VexoTCPClient::AppendReceived(const char* data, int len) {

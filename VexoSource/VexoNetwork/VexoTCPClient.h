@@ -30,6 +30,8 @@ public:
     // of the next one. False when the text could not be queued at all (the
     // peer is gone, or the socket is full before the previous message is out).
     bool Send(const std::string& text);
+    // Raw bytes, no terminator. True only when every byte went out; a peer
+    // that is gone closes the client.
     bool SendRaw(const std::string& bytes);
     bool SendRawBytes(const void* data, int len);
 

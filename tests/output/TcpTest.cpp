@@ -346,6 +346,15 @@ TEST(TcpTextSend, PartialSendsKeepEveryMessageWholeAndInOrder) {
     EXPECT_TRUE(received == expected) << "stream differs from the accepted messages";
 }
 
+TEST(TcpRawSend, IncompleteRawSendIsReported) {
+    ClientPair pair(4096);
+    ASSERT_TRUE(pair.client.SetSendBufferSize(4096));
+    EXPECT_FALSE(pair.client.SendRaw(std::string()));
+    EXPECT_FALSE(pair.client.SendRaw(std::string(512 * 1024, 'r')))
+        << "a send the socket could not take whole is not a success";
+    EXPECT_TRUE(pair.client.IsConnected());
+}
+
 TEST(TcpManager, WholeBufferTransfersAndLimits) {
     Listener listener;
     VexoTCPManager manager;
