@@ -11,6 +11,7 @@
 
 #include "PanoraCore.h"
 #include "VirtualFrame/FrameModel.h"
+#include "VirtualFrame/LibrarySetup.h"
 #include "VirtualFrame/RawEncoder.h"
 
 namespace vftest {
@@ -23,21 +24,7 @@ using Context = std::unique_ptr<CoreContext, ContextDeleter>;
 inline Context makeContext(const VirtualFrame::FrameModel& model, int padX = 0, int padY = 0) {
     Context ctx(static_cast<CoreContext*>(::operator new(sizeof(CoreContext))));
     std::memset(ctx.get(), 0, sizeof(CoreContext));
-    const VirtualFrame::FrameGeometry& g = model.geometry;
-    SetupParams p{};
-    p.screenInches = static_cast<float>(g.screenInches);
-    p.ledsX = g.ledsX;
-    p.ledsY = g.ledsY;
-    p.linesX = g.linesX;
-    p.linesY = g.linesY;
-    p.ledGapX = g.gapX;
-    p.ledGapY = g.gapY;
-    p.frameWidth = p.frameHeight = 1.0f;
-    p.pairGate = model.firmware.maxBlobDistance;
-    p.minBlobSize = model.firmware.minBlobSize;
-    p.maxBlobSize = model.firmware.maxBlobSize;
-    p.maxBlobs = model.firmware.maxBlobs;
-    p.reserved = 1;
+    SetupParams p = VirtualFrame::librarySetupFor(model);
     ctx->padLedsX = padX;
     ctx->padLedsY = padY;
     OrdaloScreenSetup(ctx.get(), &p);

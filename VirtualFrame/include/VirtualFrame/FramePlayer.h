@@ -7,7 +7,7 @@
 //
 //     VirtualFrame::FramePlayer player(VirtualFrame::defaultFrameModel(),
 //     VirtualFrame::builtinScenario("tap"));
-//     // set up a CoreContext from player.model().geometry with padLedsX = padLedsY = 0
+//     // a CoreContext set up with librarySetupFor(player.model()) (LibrarySetup.h)
 //     for (size_t i = 0; i < player.scanCount(); ++i) {
 //         std::vector<uint8_t> raw = player.rawScan(i);
 //         OrdaloDataFill(ctx, raw.data(), raw.size()); OrdaloDataFix(ctx); ...
