@@ -171,6 +171,16 @@ TEST(TuioOsc, BundleContentAsAnotherDecoderReadsIt) {
     ASSERT_TRUE(lo.Valid());
     ASSERT_TRUE(lo.Dispatch(buffer.data(), size));
     ASSERT_EQ(lo.messages.size(), 2u);
+    std::vector<char> zeroCount(VexoOscSender::kBundleBufferBytes);
+    std::size_t zeroSize = 0;
+    t.Put(3, 0.3f, 0.3f);
+    ASSERT_TRUE(
+        VexoOscSender::EncodeBundle(TUIO::ComposeBundle(t.touches.data(), 0, t.flags.data(), 4),
+                                    zeroCount.data(), zeroCount.size(), &zeroSize));
+    EXPECT_EQ(std::vector<char>(zeroCount.begin(), zeroCount.begin() + zeroSize),
+              std::vector<char>(buffer.begin(), buffer.begin() + size))
+        << "count 0 encodes like a table without active slots";
+    t.flags[3] = 0;
     EXPECT_EQ(lo.messages[0].types, "s");
     EXPECT_EQ(lo.messages[0].args[0].s, "alive");
     EXPECT_EQ(lo.messages[1].types, "si");
@@ -268,6 +278,26 @@ TEST_F(TuioRoutes, BothRoutesOfOneCallCarryTheSameFseq) {
         EXPECT_NE(xml.find(" PORT=\"" + std::to_string(tuio.GetTcpPort()) + "\""),
                   std::string::npos);
     }
+}
+
+TEST_F(TuioRoutes, ADepartedClientDoesNotStopTheOthers) {
+    Peer leaving = Peer::Connect(tuio.GetTcpPort());
+    Peer staying = Peer::Connect(tuio.GetTcpPort());
+    ASSERT_TRUE(WaitUntil([&] { return tuio.GetServer().GetNumClients() == 2; }));
+    leaving.Close();
+    Table t;
+    t.Put(1, 0.1f, 0.1f);
+    // The stayer sees every frame, in order, while the leaver is found out.
+    for (int call = 1; call <= 20; ++call) {
+        tuio.SendMsg(t.touches.data(), kVexoTouchTableSize, t.flags.data());
+        const std::string packet = staying.ReadUntilNul();
+        ASSERT_FALSE(packet.empty());
+        EXPECT_EQ(FseqOf(packet.substr(0, packet.size() - 1)), call);
+    }
+    const std::vector<int> ids = tuio.GetServer().GetClientIds();
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_FALSE(tuio.GetServer().IsClientConnected(ids[0]));
+    EXPECT_TRUE(tuio.GetServer().IsClientConnected(ids[1]));
 }
 
 TEST(TuioModes, DisabledRoutesStayQuietButFramesStillCount) {
