@@ -1,5 +1,6 @@
 // Entry points of the frame library: set-up, calibration record and the per-frame pipeline.
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -8,7 +9,8 @@
 
 extern "C" {
 
-SmoothInfo g_smi;
+// Aligned so that the shared smoothing switch can be accessed atomically.
+alignas(8) SmoothInfo g_smi;
 uint8_t tempbuf[PANORA_TEMPBUF_SIZE];
 int32_t debugflag = 1;
 int32_t a[10] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
@@ -21,6 +23,12 @@ int32_t number;
 namespace panora {
 
 namespace {
+
+// Device threads set up and run their own contexts concurrently, but share this switch.
+uint32_t* SmoothSwitch() {
+    return reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(&g_smi) +
+                                       offsetof(SmoothInfo, smoothEnabled));
+}
 
 bool PositiveFinite(float v) { return std::isfinite(v) && v > 0.0f; }
 
@@ -138,7 +146,7 @@ uint32_t OrdaloScreenSetup(CoreContext* ctx, SetupParams* p) {
     ctx->scanFresh = 0;
     ctx->historyCount = 0;
 
-    g_smi.smoothEnabled = 1;
+    __atomic_store_n(panora::SmoothSwitch(), 1u, __ATOMIC_RELAXED);
     std::memset(&ctx->smooth, 0, sizeof(ctx->smooth));
     ctx->smoothPtr = &ctx->smooth;
 
@@ -206,7 +214,7 @@ uint32_t OrdaloUpdateBlobs(CoreContext* ctx) {
     ctx->outBlobs = ctx->blobs;
     ctx->outBlobCount = ctx->blobCount;
     SortByAge(ctx);
-    if (g_smi.smoothEnabled) SmoothBlobs(ctx);
+    if (__atomic_load_n(panora::SmoothSwitch(), __ATOMIC_RELAXED)) SmoothBlobs(ctx);
     return 1;
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "PanoraCore.h"
@@ -410,4 +412,36 @@ TEST(RawDecode, FiveLineFrameOfTwentyThreeInchesOrMoreKeepsThePreviousWords) {
         EXPECT_EQ(+ctx->entryCount, total);
         EXPECT_EQ(+ctx->frameCounter, 1u);
     }
+}
+
+TEST(RawDecode, TwoCompressedFramesDecodeConcurrently) {
+    // Each context has its own decompression buffer: two devices of the compressed model run
+    // side by side without seeing each other's frames.
+    const Geometry g{120.0f, 480, 270, 5, 5, 20, 12};
+    std::vector<uint16_t> want[2];
+    std::vector<uint8_t> raw[2];
+    std::unique_ptr<CoreContext> ctx[2];
+    for (int d = 0; d < 2; ++d) {
+        want[d] = RandomBeamWords(g.ledsX, g.ledsY, g.gapX, g.gapY, 5, 100 + d);
+        raw[d] = EncodeCompressed(want[d], g.ledsX, g.ledsY, g.gapX, g.gapY);
+        ctx[d] = panora_test::NewContext();
+    }
+    std::vector<uint16_t> got[2];
+    auto device = [&](int d) {
+        SetupParams p = panora_test::ParamsFor(g);
+        if (OrdaloScreenSetup(ctx[d].get(), &p) != 1) return;
+        ctx[d]->eraseBackground = 0;  // keep the decoded words unmasked for the comparison
+        for (int frame = 0; frame < 50; ++frame) {
+            OrdaloDataFill(ctx[d].get(), raw[d].data(), static_cast<uint32_t>(raw[d].size()));
+            OrdaloDataFix(ctx[d].get());
+            OrdaloUpdateBlobs(ctx[d].get());
+            if (ScanWords(*ctx[d], g.ledsX + g.ledsY) != want[d]) break;
+        }
+        got[d] = ScanWords(*ctx[d], g.ledsX + g.ledsY);
+    };
+    std::thread other(device, 1);
+    device(0);
+    other.join();
+    EXPECT_EQ(got[0], want[0]);
+    EXPECT_EQ(got[1], want[1]);
 }
