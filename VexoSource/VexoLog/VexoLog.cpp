@@ -92,8 +92,17 @@ void VexoLogSetSink(VexoLogSink sink) {
 }
 
 void VexoLog(VexoELogLevel level, u32 /*code*/, const wchar_t* prefix, const wchar_t* format, ...) {
+    // A sink that logs would otherwise deadlock on the logger's own lock; its lines are
+    // dropped instead.
+    thread_local bool composing = false;
+    if (composing) return;
     LoggerState& st = State();
     std::lock_guard<std::mutex> guard(st.lock);
+    composing = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{composing};
     if (!st.initialised || static_cast<i32>(level) < st.minLevel) return;
 
     std::wstring line;

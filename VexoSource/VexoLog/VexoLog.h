@@ -10,7 +10,7 @@
 // writes the line to standard output.
 //
 // Formats use the glibc wide-printf dialect: "%hs" and "%s" take a narrow char* (UTF-8),
-// "%ls" a wide string. Calls are serialised; a sink must not log.
+// "%ls" a wide string. Calls are serialised; a line logged from inside a sink is dropped.
 #pragma once
 
 #include <functional>

@@ -179,3 +179,17 @@ TEST(VexoLogTest, FlagOneAlsoWritesToStandardOutput) {
     EXPECT_EQ(out, "T Information - to stdout\n");
     EXPECT_EQ(log.Lines(), std::vector<std::wstring>{L"T Information - to stdout\n"});
 }
+
+TEST(VexoLogTest, SinkThatLogsDoesNotDeadlock) {
+    unsetenv("ORDALO_LOG_LEVEL");
+    VexoLogInit(0, 12, L"");
+    std::vector<std::wstring> lines;
+    VexoLogSetSink([&](const std::wstring& l) {
+        lines.push_back(l);
+        VexoLog(VexoELogLevel::Exception, 1, kVexoLogPrefixException, L"nested");
+    });
+    VexoLog(VexoELogLevel::Information, 0, kVexoLogPrefixInformation, L"outer");
+    VexoLog(VexoELogLevel::Information, 0, kVexoLogPrefixInformation, L"second");
+    VexoLogSetSink(nullptr);
+    EXPECT_EQ(lines, (std::vector<std::wstring>{L"Information - outer", L"Information - second"}));
+}
