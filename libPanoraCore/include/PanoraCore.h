@@ -326,9 +326,14 @@ PANORA_API int32_t OrdaloReloadBackgroudData(CoreContext* ctx, const char* path)
 
 /* ---- Blob detection and polygon geometry -------------------------------------------------- */
 
+/* Detection fills at most 99 polygons and 10000 rectangles; a frame of a single small shadow (or
+ * one row or column of them) is taken as rectangles without carving, and counts as a frame with
+ * touches for the background like any other. */
 PANORA_API void findBlobs_Improved(CoreContext* ctx);
 PANORA_API void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect);
-/* Returns the index step: 0 = polygon deleted, 1 = kept or replaced, 2 = split in two. */
+/* Returns the index step: 0 = polygon deleted, 1 = kept or replaced, 2 = split in two. A carve
+ * that would leave a part of more than 60 vertices is not applied (the polygon stays whole);
+ * a part with fewer than 3 vertices counts as nothing left on that side. */
 PANORA_API uint32_t PolygonSubPallelograms(CoreContext* ctx, uint8_t polygonIndex, BeamBand* band);
 PANORA_API uint32_t LinesIsEncounter(CoreContext* ctx, int32_t led, uint8_t line,
                                      EdgeCrossing* crossing, ODPoint p, ODPoint q);
@@ -343,14 +348,27 @@ PANORA_API uint32_t isOnSameSide(ODPoint p1, ODPoint p2, ODPoint a, ODPoint b);
 PANORA_API int32_t VertexAtLineSide(CoreContext* ctx, int32_t led, uint8_t line, ODPoint v);
 PANORA_API uint32_t LinesEncounterTestByPoint(ODPoint a, ODPoint b, ODPoint c, ODPoint d);
 PANORA_API float getAngleTrig(float dx, float dy);
-/* 1 when edges i and j of the polygon point the same way. */
+/* 1 when edges i and j of the polygon point the same way (directions within 0.01 degree);
+ * 0 for an edge index outside the polygon. */
 PANORA_API uint32_t AtSameAngle(_MINI_POLYGON* polygon, int32_t i, int32_t j);
 PANORA_API void FixSplitPoint(CoreContext* ctx);
+/* Among the unexplained beams crossed by exactly n polygons, marks the polygon lying on most of
+ * them as real and its beams as explained; *found = 1 when one was marked, else 0. Works on the
+ * beam records of the last ghost-removal pass. */
 PANORA_API void FindBlobsFun(CoreContext* ctx, int32_t n, uint32_t* found);
 
 /* ---- False-blob removal ------------------------------------------------------------------- */
 
+/* Ghost removal of the pipeline. A beam records the first 10 polygons lying across it; further
+ * polygons are ignored for that beam. */
 PANORA_API void RemoveFalseBlobsEx2(CoreContext* ctx);
+/* Older forms, not used by the pipeline. RemoveFalseBlobs: drops polygons below minArea, a
+ * polygon where a close row neighbour's row meets a close column neighbour's column (both at
+ * least as large), and all but the first polygon near each frame corner. RemoveFalseBlobsEx:
+ * unique beams, then FindBlobsFun for n = 1..10; no merging. RemoveFalseBlobsEx1: as Ex2 with
+ * one unique-beam threshold everywhere. EdgeProcess: two polygons within 3 pitches near the same
+ * frame edge become one at their midpoint. MaskPoint: with enable, drops polygons of 100 LED
+ * cells or more. staticBlobsFilter: a lone output blob still for over 1000 frames is hidden. */
 PANORA_API void RemoveFalseBlobs(CoreContext* ctx);
 PANORA_API void RemoveFalseBlobsEx(CoreContext* ctx);
 PANORA_API void RemoveFalseBlobsEx1(CoreContext* ctx);
@@ -360,13 +378,22 @@ PANORA_API void staticBlobsFilter(CoreContext* ctx);
 
 /* ---- Tracking, identities and smoothing --------------------------------------------------- */
 
+/* Maps the blobs to the screen, then gives each an identity; at most 48 blobs are kept. While a
+ * frame is matched, a matched track holds its id as -1 - id (so identity 0 is marked as well);
+ * between calls no track or held object carries the mark. AssignBlobsID1 (older, unused):
+ * nearest last position within 60 mm, without prediction or preferences. */
 PANORA_API void AssignBlobsID(CoreContext* ctx);
 PANORA_API void AssignBlobsID1(CoreContext* ctx);
+/* Next free identity in cyclic order (the first after set-up is 1); -1 when all 48 are taken. */
 PANORA_API int32_t GetId(CoreContext* ctx);
+/* Holds at most 100 objects; a new finger beyond that is not tracked until a slot frees. */
 PANORA_API void TransientBlobs(CoreContext* ctx, int32_t maxMissed, int32_t minAge);
 PANORA_API void SortByAge(CoreContext* ctx);
+/* Keeps at most 100 paths; a blob without a path keeps its centre. */
 PANORA_API void SmoothBlobs(CoreContext* ctx);
+/* Keeps at most 9 points and 40 mm of path (lengths are float sums: 1 um of slack). */
 PANORA_API void addPointToPath(Path* path, ODPoint p);
+/* A full path (10 points) drops its oldest point first. */
 PANORA_API void pushHistoryBlobs(Path* path, ODPoint p);
 PANORA_API void shiftHistoryBlobs(Path* path);
 PANORA_API ODPoint smoothPath(Path* path);
@@ -395,8 +422,13 @@ PANORA_API float Matrix3Pt(ODPoint a, ODPoint b, ODPoint c);
 
 /* ---- Single-touch mode -------------------------------------------------------------------- */
 
+/* Neighbouring LEDs outside the axis's own LED block are not counted. */
 PANORA_API void SingleTouchEx(CoreContext* ctx);
+/* Older estimator (unused): needs max(minBeams, 5 on 42 inches or more, else 2) blocked usable
+ * beams per axis; the blob it makes is one pitch square, kind 1. */
 PANORA_API void SingleTouch(CoreContext* ctx, int32_t minBeams);
+/* Crossing of the two beams' centre lines (line = bit of the entry's word); (-1, -1) for
+ * parallel beams or entries outside the frame. */
 PANORA_API ODPoint Mini_Point_To_Point(CoreContext* ctx, BeamRef b1, BeamRef b2);
 
 #ifdef __cplusplus
