@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "PanoraCore.h"
@@ -152,4 +153,29 @@ TEST(DataFill, DoesNothingOnAContextThatIsNotReady) {
     OrdaloDataFill(ctx.get(), nullptr, 0);
     OrdaloDataFill(nullptr, raw.data(), 10);
     OrdaloDataFix(nullptr);
+}
+
+TEST(DataFill, RandomFramesOfAnyLengthStayInsideTheirEntries) {
+    const Geometry models[] = {
+        {120.0f, 480, 270, 5, 5, 20, 12},     {55.0f, 240, 135, 15, 15, 4, 4},
+        {21.0f, 96, 54, 5, 5, 6, 6},          {23.0f, 100, 60, 5, 5, 4, 4},
+        {48.0f, 144, 82, 7, 7, 13, 8},        {82.0f, 360, 200, 7, 7, 16, 16},
+        {19.0f, 72, 58, 7, 7, 6, 5, 2, 2},    {23.0f, 120, 68, 7, 7, 12, 20},
+        {27.0f, 112, 64, 15, 15, 2, 2, 1, 3}, {15.0f, 10, 8, 5, 5, 9, 9},
+    };
+    std::mt19937 rng(2024);
+    for (const Geometry& g : models) {
+        SCOPED_TRACE(g.inches);
+        auto ctx = ReadyContext(g);
+        const int total = ctx->entryCount;
+        for (int e = total; e < PANORA_MAX_ENTRIES; ++e) ctx->scan[e] = 0xBEEF;
+        for (int frame = 0; frame < 150; ++frame) {
+            // Exact-size buffers, so that any read past the end shows under AddressSanitizer.
+            std::vector<uint8_t> raw(rng() % 2049);
+            for (auto& b : raw) b = static_cast<uint8_t>(rng());
+            FillAndFix(ctx.get(), raw);
+            ASSERT_EQ(+ctx->entryCount, total);
+        }
+        for (int e = total; e < PANORA_MAX_ENTRIES; ++e) ASSERT_EQ(+ctx->scan[e], 0xBEEF) << e;
+    }
 }
