@@ -19,8 +19,11 @@
  * derived from mmPerLed. Beam words: bit 1 = beam arrived, 0 = blocked.
  *
  * All records are packed (no padding) and shared byte for byte between the library and its
- * callers. Pointers to scalar members of packed records may be unaligned; the functions below
- * that take a uint16_t* expect an ordinary (aligned) array.
+ * callers. Scalar fields of a context are therefore often unaligned: read and write them by
+ * name (ctx->outBlobCount), never through a pointer or reference to the field (C++ code that
+ * passes a field to a function taking const T&, such as std::min or a test macro, should pass
+ * a copy). Pointers to whole records (_MINI_POLYGON*, ODPoint*) are fine. The functions below
+ * that take a uint16_t* expect an ordinary, aligned array.
  */
 #ifndef PANORA_CORE_H
 #define PANORA_CORE_H
@@ -293,7 +296,7 @@ PANORA_API void OrdaloDataFix55(CoreContext* ctx);
 PANORA_API void OrdaloDataFixHP_PC(CoreContext* ctx);
 PANORA_API void OrdaloDataFixHP_MCU(CoreContext* ctx);
 /* Rotates the low `width` bits of *word by count (>= 0: right, < 0: left); higher bits may
- * keep leftovers. Width 0 leaves the word unchanged. */
+ * keep leftovers. Widths 0 and above 16 leave the word unchanged. */
 PANORA_API void CycShift(uint16_t* word, uint8_t width, int8_t count);
 /* Byte run-length decoder. Returns the bytes written, or 0 on error (output full, input
  * truncated). Never writes more than dstCapacity bytes. */
