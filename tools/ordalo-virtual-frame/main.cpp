@@ -75,8 +75,9 @@ int main(int argc, char** argv) {
     std::printf("ordalo-virtual-frame: frame %s serving on %s\n",
                 OrdoIdentityHex(options.frame.identity).c_str(), server.Path().c_str());
     if (source) {
-        std::printf("ordalo-virtual-frame: model %s, scenario %s at %.1f Hz%s\n",
+        std::printf("ordalo-virtual-frame: model %s (%s), scenario %s at %.1f Hz%s\n",
                     options.model.c_str(),
+                    VirtualFrame::rawFormatName(source->player().model().format),
                     options.scenarioSet ? options.scenario.name().c_str() : "(none)",
                     source->player().rateHz(), options.loop ? ", looping" : "");
     }

@@ -21,12 +21,12 @@ enum class RawFormat {
     BytePerLedShifted19,   // as above, receiver-side angle bits, Y block reversed (two sizes)
     ComplementMirrored23,  // 7 lines, one byte per LED, complemented and bit-mirrored
     PairedPlanesTR48,      // 7 lines, bit planes interleaved in byte pairs
-    EmitterSide70_82,      // 7 lines, one inverted byte per LED, angle bits at the receiver
+    EmitterSide70_82,      // 7 lines, one inverted byte per LED, angle bits moved by LED offsets
     SequentialPlanes5,     // 5 lines, ten right-aligned bit planes
     Compressed5,           // 5 lines, one byte per LED at the receiver, run-length coded
-    HalfLines15,           // 15 lines of which the 7 even ones are measured, one byte per LED
+    HalfLines15,           // 15 lines, every other one (7) measured, one byte per LED
     Words16,               // up to 15 lines, one inverted 16-bit word per LED, rotated, reversed
-    Unsupported,           // 5 lines on 23 inches or more (not the compressed model)
+    Unsupported,  // no decoder (e.g. 5 lines on 23 to 30 inches) or outside the library's limits
 };
 
 const char* rawFormatName(RawFormat format);
