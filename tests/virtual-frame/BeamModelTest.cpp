@@ -264,3 +264,55 @@ TEST(BeamGeometry, DirtStaysBlockedAndNoiseFlipsOnlyExistingBeams) {
     EXPECT_GT(flipped, total / 8);
     EXPECT_LT(flipped, total * 3 / 8);
 }
+
+// The selection rules behind the catalogue, on geometries of its own.
+TEST(Catalogue, FormatAndMirrorsFollowTheGeometry) {
+    auto geometry = [](int inches, int lines, int gapX, int gapY, int nX = 100, int nY = 60) {
+        FrameGeometry g;
+        g.screenInches = static_cast<uint8_t>(inches);
+        g.ledsX = nX;
+        g.ledsY = nY;
+        g.linesX = g.linesY = lines;
+        g.gapX = gapX;
+        g.gapY = gapY;
+        return g;
+    };
+    struct Case {
+        FrameGeometry g;
+        RawFormat format;
+        bool mirrorX, mirrorY;
+    } cases[] = {
+        {geometry(19, 7, 6, 5, 72, 58), RawFormat::BytePerLedShifted19, false, false},
+        {geometry(19, 7, 6, 5, 72, 60), RawFormat::BytePerLedShifted, false, false},
+        {geometry(21, 7, 6, 5), RawFormat::BytePerLedShifted, false, false},
+        {geometry(20, 7, 6, 5), RawFormat::BytePerLedShifted, false, true},
+        {geometry(23, 7, 6, 5), RawFormat::BytePerLedShifted, false, true},
+        {geometry(23, 7, 12, 20, 120, 68), RawFormat::ComplementMirrored23, false, true},
+        {geometry(24, 7, 12, 20, 120, 68), RawFormat::BytePerLedShifted, true, true},
+        {geometry(40, 7, 14, 14, 300, 200), RawFormat::EmitterSide70_82, true, true},
+        {geometry(40, 7, 14, 14, 400, 200), RawFormat::Unsupported, true, true},  // > 576
+        {geometry(48, 7, 13, 8, 144, 82), RawFormat::PairedPlanesTR48, true, true},
+        {geometry(48, 7, 13, 8, 144, 85), RawFormat::Unsupported, true, true},  // tail bits < 0
+        {geometry(22, 5, 6, 6), RawFormat::SequentialPlanes5, true, true},
+        {geometry(25, 5, 6, 6), RawFormat::Unsupported, true, true},
+        {geometry(31, 5, 6, 6), RawFormat::Compressed5, false, false},
+        {geometry(30, 15, 4, 4), RawFormat::HalfLines15, true, true},
+        {geometry(29, 15, 4, 4), RawFormat::Words16, true, true},
+        {geometry(29, 9, 4, 4), RawFormat::Words16, true, true},
+        {geometry(29, 8, 4, 4), RawFormat::Unsupported, true, true},
+        {geometry(29, 17, 4, 4), RawFormat::Unsupported, true, true},
+        {geometry(29, 9, 4, 4, 600, 500), RawFormat::Unsupported, true, true},  // > 1024 entries
+    };
+    for (const Case& c : cases) {
+        const FrameModel m = makeFrameModel("probe", "", c.g);
+        const std::string what = std::to_string(c.g.screenInches) + "in " +
+                                 std::to_string(c.g.ledsX) + "x" + std::to_string(c.g.ledsY) +
+                                 " lines " + std::to_string(c.g.linesX);
+        EXPECT_EQ(rawFormatName(m.format), std::string(rawFormatName(c.format))) << what;
+        if (m.format == RawFormat::Unsupported) continue;
+        EXPECT_EQ(m.mirrorX, c.mirrorX) << what;
+        EXPECT_EQ(m.mirrorY, c.mirrorY) << what;
+        EXPECT_EQ(m.firmware.lcdSize, c.g.screenInches);
+        EXPECT_EQ(m.firmware.ledGapY, static_cast<uint32_t>(c.g.gapY));
+    }
+}
