@@ -209,6 +209,29 @@ TEST_F(Tracking, IdentityZeroIsMarkedWhenMatched) {
     EXPECT_EQ(21, +ctx_->blobs[1].id) << "one track never gives its identity to two blobs";
 }
 
+TEST_F(Tracking, HugeGateNeverMatchesATrackTwice) {
+    // Forty tracks racing the same way widen the gate past the "nothing found" distance. Once
+    // both blobs have identities the search finds nothing and must end there.
+    ctx_->trackCount = 40;
+    for (int t = 0; t < 40; ++t) {
+        TrackRecord& r = ctx_->tracks[t];
+        std::memset(&r, 0, sizeof(r));
+        r.x = -0.5f;  // predicted at 0.5 one frame on
+        r.y = 0.5f;
+        r.vx = 1.0f;
+        r.id = t;
+        r.age = 10;
+    }
+    ctx_->blobs[0] = SquareBlob(ctx_.get(), ScreenX(*model_, 0.5), 0.5, 8);
+    ctx_->blobs[1] = SquareBlob(ctx_.get(), ScreenX(*model_, 0.8), 0.5, 8);
+    ctx_->blobCount = ctx_->workCount = 2;
+    AssignBlobsID(ctx_.get());
+    EXPECT_EQ(0, +ctx_->blobs[0].id);
+    EXPECT_EQ(1, +ctx_->blobs[1].id);
+    EXPECT_EQ(-1, +ctx_->tracks[0].id) << "matched, marked";
+    EXPECT_EQ(2, +ctx_->tracks[2].id) << "untouched";
+}
+
 TEST_F(Tracking, TableOfHeldObjectsNeverOverflows) {
     // Forty fingers that each live three frames and then jump away: the held ones pile up.
     std::mt19937 rng(3);
