@@ -125,15 +125,19 @@ void VexoThread::StopThread() {
 
     pthread_t handle;
     {
-        std::lock_guard<std::mutex> guard(m_handleLock);
-        if (!m_hasHandle) return;
+        std::unique_lock<std::mutex> guard(m_handleLock);
+        if (!m_hasHandle) {
+            // Another caller is stopping this thread: return only once it is gone, so that
+            // this caller may free what the loop uses.
+            m_finishedCv.wait(guard, [this] { return !m_stopping; });
+            return;
+        }
         handle = m_handle;
         // A loop stopping itself cannot join itself: it ends when it returns, and the owner's
         // next StartThread, StopThread or Reset collects it.
         if (pthread_equal(handle, pthread_self())) return;
-        // Taking the handle here makes a concurrent StopThread return at once instead of
-        // joining the same thread twice.
         m_hasHandle = false;
+        m_stopping = true;
     }
 
     VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Waiting the thread terminate signal");
@@ -144,6 +148,11 @@ void VexoThread::StopThread() {
                 L"Unable to stop thread 0x%0.8X", VexoAddr32(this));
     }
     JoinHandle(handle);
+    {
+        std::lock_guard<std::mutex> guard(m_handleLock);
+        m_stopping = false;
+        m_finishedCv.notify_all();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(kStopSliceMs));
     VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Thread terminated");
 }
@@ -162,8 +171,11 @@ void VexoThread::Reset() {
     }
     pthread_t handle;
     {
-        std::lock_guard<std::mutex> guard(m_handleLock);
-        if (!m_hasHandle) return;
+        std::unique_lock<std::mutex> guard(m_handleLock);
+        if (!m_hasHandle) {
+            m_finishedCv.wait(guard, [this] { return !m_stopping; });
+            return;
+        }
         handle = m_handle;
         m_hasHandle = false;
         if (pthread_equal(handle, pthread_self())) {

@@ -5,7 +5,8 @@
 // accept, read or a wait uses a time-out of 500 ms or less). StopThread never cancels a
 // thread: it gives the loop 500-1000 ms to notice, then joins it, so no loop outlives
 // StopThread. A subclass that overrides ThreadFunc must call StopThread in its own
-// destructor, because the base destructor runs after the subclass's members are gone.
+// destructor, because the base destructor runs after the subclass's members are gone. An
+// object is never destroyed by its own thread.
 #pragma once
 
 #include <pthread.h>
@@ -86,6 +87,7 @@ private:
     pthread_t m_handle{};
     bool m_hasHandle = false;
     bool m_finished = true;
+    bool m_stopping = false;  // a StopThread is waiting for the loop to leave
 };
 
 }  // namespace VexoSource

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "LogCapture.h"
 #include "VexoLog/VexoLog.h"
@@ -123,11 +124,15 @@ TEST(VexoThreadTest, LoopThatIsLateIsWaitedForNotAbandoned) {
     ASSERT_EQ(loop.StartThread(), 0);
     ASSERT_TRUE(LogCapture::WaitFor([&] { return loop.m_entered.load(); }));
     const auto start = Clock::now();
+    std::thread first([&] { loop.StopThread(); });
+    // A second caller, arriving while the first one waits, must not return earlier either.
+    ASSERT_TRUE(LogCapture::WaitFor([&] { return !loop.HasNativeThread(); }));
     loop.StopThread();
     EXPECT_TRUE(loop.m_left);  // StopThread never returns while the loop runs
+    first.join();
     EXPECT_LT(SecondsSince(start), 6.0);
     EXPECT_TRUE(log.Contains(L"Exception - Unable to stop thread " + Hex8(&loop)));
-    EXPECT_TRUE(log.Contains(L"Debug - Thread terminated"));
+    EXPECT_EQ(log.Count(L"Debug - Thread terminated"), 1u);
 }
 
 TEST(VexoThreadTest, ThreadFunctionGetsContextAndIsNotLoggedAsStopped) {
