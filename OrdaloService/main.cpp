@@ -1,6 +1,7 @@
 // Entry of the touch-frame service: logging, command-line options, start-up, main loop.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -56,8 +57,10 @@ void MTTemporaryStartup() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before any thread exists, so that every thread shares the handlers.
+    // Before any thread exists, so that every thread shares the handlers. A TCP client that
+    // goes away must cost a failed write, not the process.
     VexoInstallStopSignals();
+    std::signal(SIGPIPE, SIG_IGN);
     VexoLogInit(VexoELogLevel::Information, VEXO_LOG_NO_LINEFEED, L"Service ");
 
     char directory[256];
