@@ -32,6 +32,7 @@
 #include "VirtualFrame/FramePlayer.h"
 #include "VirtualFrame/RawEncoder.h"
 #include "VirtualFrame/Scenario.h"
+#include "blob_bench_context.h"
 
 namespace {
 
@@ -57,33 +58,15 @@ struct Score {
     long switches = 0;
 };
 
-struct FreeContext {
-    void operator()(CoreContext* ctx) const { std::free(ctx); }
-};
-
 class Run {
 public:
     explicit Run(const VirtualFrame::FrameModel& model, bool smoothing = true)
-        : model_(model),
-          beams_(model),
-          ctx_(static_cast<CoreContext*>(std::calloc(1, sizeof(CoreContext)))) {
-        const VirtualFrame::FrameGeometry& g = model.geometry;
-        SetupParams p{};
-        p.screenInches = g.screenInches;
-        p.ledsX = g.ledsX;
-        p.ledsY = g.ledsY;
-        p.linesX = g.linesX;
-        p.linesY = g.linesY;
-        p.ledGapX = g.gapX;
-        p.ledGapY = g.gapY;
-        p.frameWidth = p.frameHeight = 1.0f;
-        p.pairGate = 0.05f;
-        ok_ = OrdaloScreenSetup(ctx_.get(), &p) == 1;
-        ctx_->fastFrame = 1;
-        ctx_->eraseBackground = 1;
+        : model_(model), beams_(model), ctx_(blobbench::SetUpContext(model)) {
+        ok_ = ctx_ != nullptr;
+        if (!ok_) return;
         // Set-up switches smoothing on for the whole process; a run without it turns it off.
         g_smi.smoothEnabled = smoothing ? 1 : 0;
-        mm_ = g.mmPerLed();
+        mm_ = model.geometry.mmPerLed();
     }
 
     bool ok() const { return ok_; }
@@ -173,7 +156,7 @@ public:
 private:
     VirtualFrame::FrameModel model_;
     VirtualFrame::BeamModel beams_;
-    std::unique_ptr<CoreContext, FreeContext> ctx_;
+    blobbench::ContextPtr ctx_;
     bool ok_ = false;
     double mm_ = 0;
 };

@@ -18,38 +18,13 @@
 #include "PanoraCore.h"
 #include "VirtualFrame/BeamModel.h"
 #include "VirtualFrame/FrameModel.h"
+#include "blob_bench_context.h"
 
 namespace {
 
 constexpr int kFramesPerLoop = 240;  // two seconds of a 120 Hz frame
 constexpr double kMinSeparationMm = 30.0;
 constexpr double kCircleMm = 6.0;
-
-struct FreeContext {
-    void operator()(CoreContext* ctx) const { std::free(ctx); }
-};
-
-std::unique_ptr<CoreContext, FreeContext> SetUpContext(const VirtualFrame::FrameModel& model) {
-    std::unique_ptr<CoreContext, FreeContext> ctx(
-        static_cast<CoreContext*>(std::calloc(1, sizeof(CoreContext))));
-    const VirtualFrame::FrameGeometry& g = model.geometry;
-    SetupParams p{};
-    p.screenInches = g.screenInches;
-    p.ledsX = g.ledsX;
-    p.ledsY = g.ledsY;
-    p.linesX = g.linesX;
-    p.linesY = g.linesY;
-    p.ledGapX = g.gapX;
-    p.ledGapY = g.gapY;
-    p.frameWidth = p.frameHeight = 1.0f;
-    p.pairGate = 0.05f;
-    if (OrdaloScreenSetup(ctx.get(), &p) != 1) return nullptr;
-    ctx->fastFrame = 1;
-    ctx->eraseBackground = 1;
-    ctx->mirrorX = model.mirrorX ? 1 : 0;
-    ctx->mirrorY = model.mirrorY ? 1 : 0;
-    return ctx;
-}
 
 // Finger centres at least kMinSeparationMm apart, drawn with a fixed seed.
 std::vector<VirtualFrame::Finger> SeparatedFingers(const VirtualFrame::FrameModel& model, int n) {
@@ -93,7 +68,7 @@ void UpdateBlobs(benchmark::State& state, const char* modelName) {
         state.SkipWithError("model not in the catalogue");
         return;
     }
-    auto ctx = SetUpContext(*model);
+    auto ctx = blobbench::SetUpContext(*model);
     if (!ctx) {
         state.SkipWithError("set-up refused the geometry");
         return;

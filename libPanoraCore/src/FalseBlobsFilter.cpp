@@ -220,6 +220,20 @@ void DeleteBlob(CoreContext* ctx, int index) {
     ctx->blobCount = ctx->workCount;
 }
 
+// Deletes every polygon ghost removal did not confirm (slots close up, counts follow).
+void DropUnconfirmed(CoreContext* ctx) {
+    ctx->workCount = MinOf(ctx->blobCount, kPolygonSlots);
+    int i = 0;
+    while (i < ctx->workCount) {
+        if (ctx->blobs[i].trueFlag == 0) {
+            DeletePoly(ctx, static_cast<uint8_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    ctx->blobCount = ctx->workCount;
+}
+
 }  // namespace
 
 namespace panora {
@@ -238,16 +252,8 @@ int CollectBlobBeams(CoreContext* ctx) {
 }
 
 void DropUnconfirmedAndMerge(CoreContext* ctx, double mergeMm) {
-    ctx->workCount = MinOf(ctx->blobCount, kPolygonSlots);
+    DropUnconfirmed(ctx);
     int i = 0;
-    while (i < ctx->workCount) {
-        if (ctx->blobs[i].trueFlag == 0) {
-            DeletePoly(ctx, static_cast<uint8_t>(i));
-        } else {
-            ++i;
-        }
-    }
-    i = 0;
     while (i < ctx->workCount) {
         bool replaced = false;
         int j = i + 1;
@@ -314,16 +320,7 @@ void RemoveFalseBlobsEx(CoreContext* ctx) {
         uint32_t found = 1;
         for (int guard = 0; found && guard < ctx->blobCount; ++guard) FindBlobsFun(ctx, n, &found);
     }
-    ctx->workCount = ctx->blobCount;
-    int i = 0;
-    while (i < ctx->workCount) {
-        if (ctx->blobs[i].trueFlag == 0) {
-            DeletePoly(ctx, static_cast<uint8_t>(i));
-        } else {
-            ++i;
-        }
-    }
-    ctx->blobCount = ctx->workCount;
+    DropUnconfirmed(ctx);
 }
 
 void RemoveFalseBlobs(CoreContext* ctx) {

@@ -11,15 +11,15 @@ using VirtualFrame::Axis;
 
 namespace {
 
-class BlobDetection : public ::testing::Test {
-protected:
-    void SetUp() override {
-        model_ = &VirtualFrame::defaultFrameModel();
-        beams_ = std::make_unique<VirtualFrame::BeamModel>(*model_);
-        ctx_ = MakeContext(*model_);
-        words_ = ClearWords(*beams_);
-    }
+_MINI_POLYGON MakePolygon(std::initializer_list<ODPoint> pts) {
+    _MINI_POLYGON b;
+    std::memset(&b, 0, sizeof(b));
+    for (const ODPoint& p : pts) b.pts[b.ptCount++] = p;
+    return b;
+}
 
+class BlobDetection : public DefaultModelTest {
+protected:
     void Detect() {
         LoadWords(ctx_.get(), words_);
         ctx_->rectRefined = 0;  // the pipeline clears it before detection
@@ -28,14 +28,8 @@ protected:
 
     // Puts one square polygon (frame units) in slot 0 as the only polygon.
     void OneSquare(float x0, float y0, float x1, float y1) {
-        _MINI_POLYGON& b = ctx_->blobs[0];
-        std::memset(&b, 0, sizeof(b));
-        b.pts[0] = ODPoint{x0, y0};
-        b.pts[1] = ODPoint{x1, y0};
-        b.pts[2] = ODPoint{x1, y1};
-        b.pts[3] = ODPoint{x0, y1};
-        b.ptCount = 4;
-        GetPolygonSize(&b);
+        ctx_->blobs[0] = MakePolygon({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
+        GetPolygonSize(&ctx_->blobs[0]);
         ctx_->workCount = ctx_->blobCount = 1;
     }
 
@@ -57,11 +51,6 @@ protected:
             EXPECT_GE(outside, 1) << "polygon " << i << " lies in the band";
         }
     }
-
-    const VirtualFrame::FrameModel* model_ = nullptr;
-    std::unique_ptr<VirtualFrame::BeamModel> beams_;
-    ContextPtr ctx_;
-    std::vector<uint16_t> words_;
 };
 
 TEST_F(BlobDetection, SingleSmallShadowTakesTheQuickPath) {
@@ -233,15 +222,12 @@ TEST_F(BlobDetection, CrossingIsCountedAtTheStartVertexOnly) {
 }
 
 TEST(PolygonGeometry, AreaSizeAndDuplicateVertices) {
-    _MINI_POLYGON p;
-    std::memset(&p, 0, sizeof(p));
-    p.pts[0] = ODPoint{0.1f, 0.1f};
-    p.pts[1] = ODPoint{0.1f, 0.1f};
-    p.pts[2] = ODPoint{0.3f, 0.1f};
-    p.pts[3] = ODPoint{0.3f, 0.2f};
-    p.pts[4] = ODPoint{0.1f, 0.2f};
-    p.pts[5] = ODPoint{0.1f, 0.1f + 1e-8f};
-    p.ptCount = 6;
+    _MINI_POLYGON p = MakePolygon({{0.1f, 0.1f},
+                                   {0.1f, 0.1f},
+                                   {0.3f, 0.1f},
+                                   {0.3f, 0.2f},
+                                   {0.1f, 0.2f},
+                                   {0.1f, 0.1f + 1e-8f}});
     EXPECT_NEAR(0.02, PolygonArea(p), 1e-7);
     EXPECT_NEAR(0.02, GetPolygonSize(&p), 1e-7);
     EXPECT_NEAR(0.2, p.width, 1e-6);
@@ -305,14 +291,7 @@ TEST(PolygonGeometry, AnglesAndSides) {
     EXPECT_EQ(0u, LinesEncounterTestByPoint(ODPoint{0.5f, 0}, ODPoint{0.5f, 1}, ODPoint{0, 0},
                                             ODPoint{0.2f, 1}));
 
-    _MINI_POLYGON square;
-    std::memset(&square, 0, sizeof(square));
-    square.pts[0] = ODPoint{0, 0};
-    square.pts[1] = ODPoint{1, 0};
-    square.pts[2] = ODPoint{1, 1};
-    square.pts[3] = ODPoint{0, 1};
-    square.pts[4] = ODPoint{0.5f, 1};
-    square.ptCount = 4;
+    _MINI_POLYGON square = MakePolygon({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
     EXPECT_EQ(0u, AtSameAngle(&square, 0, 2)) << "opposite edges run opposite ways";
     EXPECT_EQ(0u, AtSameAngle(&square, 0, 1));
     EXPECT_EQ(1u, AtSameAngle(&square, 1, 1));

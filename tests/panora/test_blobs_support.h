@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PanoraCore.h"
+#include "PanoraTestSupport.h"
 #include "VirtualFrame/BeamModel.h"
 #include "VirtualFrame/FrameModel.h"
 
@@ -22,22 +23,8 @@ struct FreeContext {
 using ContextPtr = std::unique_ptr<CoreContext, FreeContext>;
 
 inline SetupParams ParamsFor(const VirtualFrame::FrameGeometry& g) {
-    SetupParams p;
-    std::memset(&p, 0, sizeof(p));
-    p.screenInches = g.screenInches;
-    p.ledsX = g.ledsX;
-    p.ledsY = g.ledsY;
-    p.linesX = g.linesX;
-    p.linesY = g.linesY;
-    p.ledGapX = g.gapX;
-    p.ledGapY = g.gapY;
-    p.frameWidth = 1.0f;
-    p.frameHeight = 1.0f;
-    p.pairGate = 0.05f;
-    p.maxBlobSize = 0.5f;
-    p.maxBlobs = 10;
-    p.reserved = 1;
-    return p;
+    return panora_test::ParamsFor(panora_test::Geometry{
+        static_cast<float>(g.screenInches), g.ledsX, g.ledsY, g.linesX, g.linesY, g.gapX, g.gapY});
 }
 
 // A context as the service prepares it: no virtual LEDs, fast frames, background erasing on.
@@ -127,6 +114,23 @@ inline _MINI_POLYGON SquareBlob(const CoreContext* ctx, double fx, double fy, do
 #include "VirtualFrame/RawEncoder.h"
 
 namespace blobtest {
+
+// A set-up context for the default model with all beams arrived in `words_`.
+class DefaultModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        model_ = &VirtualFrame::defaultFrameModel();
+        beams_ = std::make_unique<VirtualFrame::BeamModel>(*model_);
+        ctx_ = MakeContext(*model_);
+        words_ = ClearWords(*beams_);
+        LoadWords(ctx_.get(), words_);
+    }
+
+    const VirtualFrame::FrameModel* model_ = nullptr;
+    std::unique_ptr<VirtualFrame::BeamModel> beams_;
+    ContextPtr ctx_;
+    std::vector<uint16_t> words_;
+};
 
 struct Touch {
     int id;

@@ -7,15 +7,8 @@ using namespace blobtest;
 
 namespace {
 
-class GhostRemoval : public ::testing::Test {
+class GhostRemoval : public DefaultModelTest {
 protected:
-    void SetUp() override {
-        model_ = &VirtualFrame::defaultFrameModel();
-        beams_ = std::make_unique<VirtualFrame::BeamModel>(*model_);
-        ctx_ = MakeContext(*model_);
-        LoadWords(ctx_.get(), ClearWords(*beams_));
-    }
-
     // Candidate square around a screen position; the context holds frame positions.
     void AddCandidate(double sx, double sy, double sideMm) {
         const int n = ctx_->blobCount;
@@ -43,10 +36,6 @@ protected:
         }
         return false;
     }
-
-    const VirtualFrame::FrameModel* model_ = nullptr;
-    std::unique_ptr<VirtualFrame::BeamModel> beams_;
-    ContextPtr ctx_;
 };
 
 TEST_F(GhostRemoval, ShadowsOnOneRowAreLeftAlone) {

@@ -8,15 +8,8 @@ using VirtualFrame::Axis;
 
 namespace {
 
-class LoneTouch : public ::testing::Test {
+class LoneTouch : public DefaultModelTest {
 protected:
-    void SetUp() override {
-        model_ = &VirtualFrame::defaultFrameModel();
-        beams_ = std::make_unique<VirtualFrame::BeamModel>(*model_);
-        ctx_ = MakeContext(*model_);
-        words_ = ClearWords(*beams_);
-    }
-
     // Ghost removal left nothing; detection saw one rectangle of one X and one Y LED.
     void OneCellRect(int xLed, int yLed) {
         ctx_->blobCount = ctx_->workCount = 0;
@@ -32,11 +25,6 @@ protected:
         for (const VirtualFrame::Beam& b : beams_->blockedBy(thin))
             Block(words_, *beams_, b.axis, b.led, b.line);
     }
-
-    const VirtualFrame::FrameModel* model_ = nullptr;
-    std::unique_ptr<VirtualFrame::BeamModel> beams_;
-    ContextPtr ctx_;
-    std::vector<uint16_t> words_;
 };
 
 TEST_F(LoneTouch, SlantedBeamsThroughTheCentreConfirmTheRectangle) {
