@@ -38,14 +38,13 @@ bool VexoThread::HasNativeThread() {
 int VexoThread::StartThread() {
     std::unique_lock<std::mutex> handleGuard(m_handleLock);
     if (m_hasHandle) {
-        if (!m_finished) return EBUSY;
+        if (!m_finished || pthread_equal(m_handle, pthread_self())) return EBUSY;
         // The previous loop ended on its own; collect it before starting the next one.
-        pthread_t old = m_handle;
-        m_hasHandle = false;
         handleGuard.unlock();
-        JoinHandle(old);
+        pthread_t old;
+        if (TakeHandle(old) == Take::Taken) JoinTaken(old);
         handleGuard.lock();
-        if (m_hasHandle) return EBUSY;
+        if (m_hasHandle || m_stopping) return EBUSY;
     }
     m_run = true;
     SetThreadState(VexoEThreadStatus::Running);
@@ -117,28 +116,36 @@ bool VexoThread::WaitFinished(int ms) {
                                  [this] { return m_finished; });
 }
 
-void VexoThread::JoinHandle(pthread_t handle) { pthread_join(handle, nullptr); }
+VexoThread::Take VexoThread::TakeHandle(pthread_t& handle) {
+    std::unique_lock<std::mutex> guard(m_handleLock);
+    if (!m_hasHandle) {
+        // Another caller may be joining the thread: return only once it is gone, so that this
+        // caller may free what the loop uses.
+        m_finishedCv.wait(guard, [this] { return !m_stopping; });
+        return Take::None;
+    }
+    handle = m_handle;
+    if (pthread_equal(handle, pthread_self())) return Take::Self;
+    m_hasHandle = false;
+    m_stopping = true;
+    return Take::Taken;
+}
+
+void VexoThread::JoinTaken(pthread_t handle) {
+    pthread_join(handle, nullptr);
+    std::lock_guard<std::mutex> guard(m_handleLock);
+    m_stopping = false;
+    m_finishedCv.notify_all();
+}
 
 void VexoThread::StopThread() {
     m_run = true;
     SetThreadState(VexoEThreadStatus::Stopped);
 
+    // A loop stopping itself cannot join itself: it ends when it returns, and the owner's next
+    // StartThread, StopThread or Reset collects it.
     pthread_t handle;
-    {
-        std::unique_lock<std::mutex> guard(m_handleLock);
-        if (!m_hasHandle) {
-            // Another caller is stopping this thread: return only once it is gone, so that
-            // this caller may free what the loop uses.
-            m_finishedCv.wait(guard, [this] { return !m_stopping; });
-            return;
-        }
-        handle = m_handle;
-        // A loop stopping itself cannot join itself: it ends when it returns, and the owner's
-        // next StartThread, StopThread or Reset collects it.
-        if (pthread_equal(handle, pthread_self())) return;
-        m_hasHandle = false;
-        m_stopping = true;
-    }
+    if (TakeHandle(handle) != Take::Taken) return;
 
     VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Waiting the thread terminate signal");
     std::this_thread::sleep_for(std::chrono::milliseconds(kStopSliceMs));
@@ -147,12 +154,7 @@ void VexoThread::StopThread() {
         VexoLog(VexoELogLevel::Exception, 1, kVexoLogPrefixException,
                 L"Unable to stop thread 0x%0.8X", VexoAddr32(this));
     }
-    JoinHandle(handle);
-    {
-        std::lock_guard<std::mutex> guard(m_handleLock);
-        m_stopping = false;
-        m_finishedCv.notify_all();
-    }
+    JoinTaken(handle);
     std::this_thread::sleep_for(std::chrono::milliseconds(kStopSliceMs));
     VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Thread terminated");
 }
@@ -170,20 +172,16 @@ void VexoThread::Reset() {
         return;
     }
     pthread_t handle;
-    {
-        std::unique_lock<std::mutex> guard(m_handleLock);
-        if (!m_hasHandle) {
-            m_finishedCv.wait(guard, [this] { return !m_stopping; });
-            return;
-        }
-        handle = m_handle;
-        m_hasHandle = false;
-        if (pthread_equal(handle, pthread_self())) {
-            pthread_detach(handle);
-            return;
-        }
+    switch (TakeHandle(handle)) {
+        case Take::None:
+            break;
+        case Take::Self:
+            Detach();
+            break;
+        case Take::Taken:
+            JoinTaken(handle);
+            break;
     }
-    JoinHandle(handle);
 }
 
 }  // namespace VexoSource

@@ -70,9 +70,13 @@ public:
     bool HasNativeThread();
 
 private:
+    enum class Take { None, Self, Taken };
+    // Takes the native handle for joining; Self when called on the thread itself, None when
+    // there is none (after waiting for a caller that is joining it).
+    Take TakeHandle(pthread_t& handle);
+    void JoinTaken(pthread_t handle);
     void MarkFinished();
     bool WaitFinished(int ms);
-    void JoinHandle(pthread_t handle);
 
     void* m_context = nullptr;
     VexoThreadFunction m_function = nullptr;
