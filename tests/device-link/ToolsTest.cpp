@@ -123,6 +123,17 @@ TEST_F(ToolsTest, ProbeWithoutFramesSaysSoAndFails) {
     EXPECT_NE(ReadFile(Out("probe")).find("no touch frame found"), std::string::npos);
 }
 
+TEST_F(ToolsTest, ProbeOfAFrameThatNeverAnswersFails) {
+    Process frame({ORDALO_VIRTUAL_FRAME_BIN, "--dir", dir.Path(), "--no-answer", "16"},
+                  Out("frame"));
+    ASSERT_TRUE(WaitFor([&] { return Exists(dir.Path() + "/frame0.sock"); }));
+    Process probe({ORDALO_PROBE_BIN}, Out("probe"));
+    EXPECT_EQ(probe.Wait(), 1);
+    const std::string out = ReadFile(Out("probe"));
+    EXPECT_NE(out.find("no answer to the configuration request"), std::string::npos) << out;
+    EXPECT_NE(out.find("no frame answered"), std::string::npos) << out;
+}
+
 TEST_F(ToolsTest, VirtualFrameRejectsBadOptions) {
     Process noDir({ORDALO_VIRTUAL_FRAME_BIN, "--name", "x"}, Out("a"));
     EXPECT_EQ(noDir.Wait(), 2);
