@@ -73,6 +73,7 @@ float Matrix3Pt(ODPoint a, ODPoint b, ODPoint c) {
 
 uint32_t OrdaloScreenCalibrationEx(CoreContext* ctx, ODPoint a0, ODPoint a1, ODPoint /*a2*/,
                                    ODPoint a3, ODPoint a4, ODPoint a5, ODPoint a6, ODPoint a7) {
+    if (ctx == nullptr) return 0;
     for (int i = 0; i < 6; ++i) ctx->screenTri[i] = kScreenTri[i];
     const float spanX = a3.x - a0.x;
     const float spanY = a1.y - a0.y;
@@ -100,6 +101,7 @@ uint32_t OrdaloScreenCalibrationEx(CoreContext* ctx, ODPoint a0, ODPoint a1, ODP
 }
 
 uint32_t touchFrameToScreenSpace(CoreContext* ctx, ODPoint* p) {
+    if (ctx == nullptr || p == nullptr) return 0;
     const ODPoint* f = ctx->frameTri;
     if (isPointInTriangle(*p, f[0], f[1], f[2]) && MapThrough(p, &f[0], &ctx->screenTri[0])) {
         return 2;
@@ -112,6 +114,7 @@ uint32_t touchFrameToScreenSpace(CoreContext* ctx, ODPoint* p) {
 }
 
 void CalibrationPoints(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     if (ctx->blobCount > PANORA_MAX_POLYGONS) ctx->blobCount = PANORA_MAX_POLYGONS;
     const bool mapped = ctx->mapCentre.x > kMapEps || ctx->mapCentre.y > kMapEps;
     const int physX = ctx->ledCountX - 2 * ctx->padLedsX;

@@ -383,6 +383,7 @@ void data_tran70_82(const uint8_t* raw, uint16_t* scan, int32_t nX, int32_t nY, 
 }
 
 void data_tran19(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
     uint16_t copy[PANORA_MAX_ENTRIES];
     uint16_t out[PANORA_MAX_ENTRIES] = {};
@@ -409,11 +410,13 @@ void data_tran19(CoreContext* ctx) {
 }
 
 void data_tran120(CoreContext* ctx, const uint8_t* raw, uint32_t rawLength) {
+    if (ctx == nullptr) return;
     panora::InflateInto(ctx, raw, rawLength);
     panora::SpreadCompressed(ctx);
 }
 
 void OrdaloDataFillHP(CoreContext* ctx, const uint8_t* raw, uint32_t rawLength) {
+    if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
     const int n = raw == nullptr ? 0 : std::min<int64_t>(c.total, rawLength);
     for (int e = 0; e < c.total; ++e) ctx->scan[e] = 0;
@@ -427,6 +430,7 @@ void OrdaloDataFillHP(CoreContext* ctx, const uint8_t* raw, uint32_t rawLength) 
 }
 
 void OrdaloDataFix22(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
     for (int e = 0; e < c.total; ++e) ctx->scan[e] = static_cast<uint16_t>(~ctx->scan[e]);
     const int gy = panora::SafeGap(ctx->ledGapY);
@@ -441,6 +445,7 @@ void OrdaloDataFix22(CoreContext* ctx) {
 }
 
 void OrdaloDataFix55(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
     const int nX = c.total - c.y;
     const int gy = panora::SafeGap(ctx->ledGapY);
@@ -458,10 +463,12 @@ void OrdaloDataFix55(CoreContext* ctx) {
 }
 
 void OrdaloDataFixHP_PC(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     panora::ReverseAndMirror(ctx, panora::ContextCounts(ctx).total);
 }
 
 void OrdaloDataFixHP_MCU(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
     const int nX = c.total - c.y;
     const int gy = panora::SafeGap(ctx->ledGapY);
@@ -604,6 +611,7 @@ void updatebackgrounddata(CoreContext* ctx) {
 }
 
 void RemoveBackground(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
     const int straight = panora::ClampInt(ctx->halfLinesX, 0, 15);
     ctx->deadBeam = 0;
@@ -615,6 +623,7 @@ void RemoveBackground(CoreContext* ctx) {
 }
 
 void addToBackground(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
     for (int e = 0; e < c.total; ++e) {
         const uint16_t m = ctx->recordMask[e];
@@ -623,11 +632,13 @@ void addToBackground(CoreContext* ctx) {
 }
 
 void OrdaloStartRecordBackgroud(CoreContext* ctx) {
+    if (ctx == nullptr) return;
     for (int e = 0; e < PANORA_MAX_ENTRIES; ++e) ctx->background[e] = 0xFFFF;
     ctx->recordingBackground = 1;
 }
 
 int32_t OrdaloStopRecordBackgroud(CoreContext* ctx, const char* path) {
+    if (ctx == nullptr) return -1;
     ctx->recordingBackground = 0;
     return OrdaloSaveBackgroudData(ctx, path);
 }

@@ -156,6 +156,7 @@ uint32_t OrdaloScreenSetup(CoreContext* ctx, SetupParams* p) {
 }
 
 uint32_t iniScreen(CoreContext* ctx) {
+    if (ctx == nullptr) return 0;
     for (int e = 0; e < PANORA_SLOPE_COUNT; ++e) ctx->lineSlope[e] = 0.0f;
     const int hy = ctx->halfLinesY;
     const int hx = ctx->halfLinesX;
@@ -178,6 +179,7 @@ uint32_t iniScreen(CoreContext* ctx) {
 }
 
 uint32_t OrdaloScreenCalibration(CoreContext* ctx, ODPoint p0, ODPoint p1, ODPoint p2, ODPoint p3) {
+    if (ctx == nullptr) return 0;
     ctx->calPoints[0] = p0;
     ctx->calPoints[1] = p1;
     ctx->calPoints[2] = p2;
