@@ -125,6 +125,13 @@ bool VexoTCPManager::Close() {
     return true;
 }
 
+void VexoTCPManager::Abort() {
+    if (m_hSocket < 0) return;
+    const linger reset{1, 0};
+    ::setsockopt(m_hSocket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    DropSocket();
+}
+
 void VexoTCPManager::DropSocket() {
     if (m_hSocket >= 0) ::close(m_hSocket);
     m_hSocket = -1;

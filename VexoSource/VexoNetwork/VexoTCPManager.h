@@ -25,6 +25,9 @@ public:
     bool Connect(const char* host, int port);
     // True when there is no socket (any more); false keeps the socket.
     bool Close();
+    // Closes with a reset instead of an orderly shutdown: for refusing a
+    // connection without leaving it lingering in TIME_WAIT on this side.
+    void Abort();
 
     // Results: bytes moved, -1 on error or without a socket, -2 when a limit ran
     // out. Sends never raise SIGPIPE.

@@ -104,7 +104,9 @@ void VexoTCPServer::AcceptOne() {
             VEXO_LOG_DEBUG(L"Reached max connected clients! No more connections accepted");
             m_bFullLogged = true;
         }
-        // Dropping the only reference closes the refused connection.
+        // A reset, not an orderly close: closing first would leave the port
+        // pair in TIME_WAIT here and stall the peer's next connect from it.
+        client->Abort();
         return;
     }
     m_bFullLogged = false;

@@ -83,6 +83,13 @@ Peer Peer::Connect(int port, int rcvbuf) {
     return Peer(fd);
 }
 
+int Peer::LocalPort() const {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return -1;
+    return ntohs(addr.sin_port);
+}
+
 void Peer::Write(const std::string& bytes) const {
     std::size_t sent = 0;
     while (sent < bytes.size()) {

@@ -43,6 +43,7 @@ public:
 
     bool Valid() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
+    int LocalPort() const;
     void Write(const std::string& bytes) const;
     // Reads until `count` bytes have arrived or the deadline passes.
     std::string ReadExactly(std::size_t count,

@@ -1,9 +1,10 @@
 // The TCP classes against real loopback sockets.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <set>
+#include <deque>
 #include <string>
 #include <thread>
 
@@ -29,22 +30,19 @@ protected:
 
     // Connects a peer and returns its client number once the server has it.
     int ConnectPeer(Peer& peer) {
-        const std::set<int> before = Ids();
         peer = Peer::Connect(server.GetPort());
         EXPECT_TRUE(peer.Valid());
         int id = -1;
-        WaitUntil([&] {
-            for (int candidate : server.GetClientIds()) {
-                if (!before.count(candidate)) id = candidate;
-            }
-            return id >= 0;
-        });
+        WaitUntil([&] { return (id = ClientOf(peer)) >= 0; });
         return id;
     }
 
-    std::set<int> Ids() {
-        const auto ids = server.GetClientIds();
-        return std::set<int>(ids.begin(), ids.end());
+    // The server's number for this peer, found by its port; -1 if not there.
+    int ClientOf(const Peer& peer) {
+        for (int id : server.GetClientIds()) {
+            if (server.GetClientPort(id) == peer.LocalPort()) return id;
+        }
+        return -1;
     }
 
     LogRecorder log;
@@ -202,6 +200,54 @@ TEST_F(ServerTest, FullTableRefusesUntilAClientHasLeft) {
     late.ReadAvailable();
     ASSERT_TRUE(server.Send(lateId, "welcome"));
     EXPECT_EQ(late.ReadExactly(8), std::string("welcome\0", 8));
+}
+
+TEST_F(ServerTest, ChurningClientsDuringBroadcasts) {
+    std::atomic<bool> done{false};
+    std::thread churn([&] {
+        std::deque<Peer> open;
+        for (int i = 0; i < 120; ++i) {
+            open.push_back(Peer::Connect(server.GetPort()));
+            if (open.size() > 6) {
+                if (i % 3 == 0) {
+                    open.front().Abort();
+                } else {
+                    open.front().Close();
+                }
+                open.pop_front();
+            }
+            // A burst beyond the listen backlog would only measure SYN retries.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        done = true;
+    });
+    int broadcasts = 0;
+    while (!done) {
+        server.SendToAll("tick");
+        for (int id : server.GetClientIds()) server.IsClientConnected(id);
+        ASSERT_LE(server.GetNumClients(), VexoTCPServer::kMaxClients);
+        ++broadcasts;
+        // Paced like a frame loop, so the accept thread gets the lock too.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    churn.join();
+    EXPECT_GT(broadcasts, 0);
+    // Departures are noticed by sends, so keep broadcasting while waiting.
+    Peer last = Peer::Connect(server.GetPort());
+    ASSERT_TRUE(last.Valid());
+    int id = -1;
+    ASSERT_TRUE(WaitUntil([&] {
+        server.SendToAll("tick");
+        id = ClientOf(last);
+        return id >= 0;
+    })) << "still accepting after the churn";
+    ASSERT_TRUE(server.Send(id, "end"));
+    std::string message;
+    WaitUntil([&] {
+        message = last.ReadUntilNul();
+        return message != std::string("tick\0", 5);
+    });
+    EXPECT_EQ(message, std::string("end\0", 4));
 }
 
 TEST_F(ServerTest, CloseEndsEveryClientAndAllowsAFreshSetup) {
