@@ -490,7 +490,6 @@ void OrdaloDataFill(CoreContext* ctx, const uint8_t* raw, uint32_t rawLength) {
     ctx->ledCountX = nX;
     ctx->ledCountY = nY;
     ctx->entryCount = nX + nY;
-    ctx->scanFresh = 0;
     if (raw == nullptr) rawLength = 0;
 
     const RawModel model = panora::ChooseModel(ctx->screenInches, ctx->linesX, ctx->linesY,

@@ -84,7 +84,7 @@ TEST(FrgDecompress, NeverWritesPastItsCapacity) {
     EXPECT_EQ(dst[2], 0xEE);
 }
 
-TEST(DataFix, WithoutVirtualLedsNoWordMoves) {
+TEST(DataFix, VirtualLedsShiftThePhysicalWordsAndReadBlocked) {
     const Geometry g{27.0f, 30, 20, 9, 9, 2, 2};
     auto ctx = ReadyContext(g);
     std::vector<uint8_t> raw(2 * 50);
@@ -140,6 +140,19 @@ TEST(DataFix, HostSideFifteenLineFixRotatesThenComplements) {
     // X entries 0..3 rotate left by e / 2, Y entries 4..5 by (e - 4) / 1.
     const uint16_t want[6] = {0xFFFE, 0xFFFE, 0xFFFD, 0xFFFE, 0xFFFE, 0xFFFD};
     for (int e = 0; e < 6; ++e) EXPECT_EQ(+ctx->scan[e], want[e]) << e;
+}
+
+TEST(DataFix, AShortFrameDoesNotUndoAPendingDecodedFrame) {
+    const Geometry g{32.0f, 40, 30, 7, 7, 4, 4};
+    auto ctx = ReadyContext(g);
+    std::vector<uint8_t> raw(70, 0x00);
+    raw[5] = 0x7F;  // every line of one Y LED blocked
+    const std::vector<uint8_t> tooShort(69, 0x00);
+    OrdaloDataFill(ctx.get(), raw.data(), 70);
+    OrdaloDataFill(ctx.get(), tooShort.data(), 69);
+    OrdaloDataFix(ctx.get());
+    EXPECT_EQ(ctx->scan[5] & 0x7F, 0) << "the decoded frame is still fixed";
+    EXPECT_EQ(ctx->scan[4] & 0x7F, 0x7F);
 }
 
 TEST(DataFill, DoesNothingOnAContextThatIsNotReady) {
