@@ -383,7 +383,8 @@ PANORA_API void staticBlobsFilter(CoreContext* ctx);
 
 /* Maps the blobs to the screen, then gives each an identity; at most 48 blobs are kept. While a
  * frame is matched, a matched track holds its id as -1 - id (so identity 0 is marked as well);
- * between calls no track or held object carries the mark. AssignBlobsID1 (older, unused):
+ * between calls no track or held object carries the mark. A new blob never takes the identity
+ * of a finger held while missing, unless all 48 are taken. AssignBlobsID1 (older, unused):
  * nearest last position within 60 mm, without prediction or preferences. */
 PANORA_API void AssignBlobsID(CoreContext* ctx);
 PANORA_API void AssignBlobsID1(CoreContext* ctx);

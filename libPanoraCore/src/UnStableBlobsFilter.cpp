@@ -107,14 +107,32 @@ void Commit(CoreContext* ctx, int b, int t) {
     MarkIdInUse(ctx, blob.id);
 }
 
+// Identities of the blobs of this frame only (identity search left them marked).
+void MarkBlobIdsOnly(CoreContext* ctx) {
+    std::memset(ctx->idInUse, 0, sizeof(ctx->idInUse));
+    for (int b = 0; b < ctx->blobCount; ++b) MarkIdInUse(ctx, ctx->blobs[b].id);
+}
+
 void GiveNewIds(CoreContext* ctx) {
+    // A finger held while it is missing keeps its identity reserved, so that a newcomer never
+    // shares it in the output; only when every identity is taken does the reservation yield.
+    const int tracks = TrackCount(ctx);
+    for (int t = 0; t < tracks; ++t) {
+        if (!IsMatched(ctx->tracks[t].id)) MarkIdInUse(ctx, ctx->tracks[t].id);
+    }
     for (int b = 0; b < ctx->blobCount; ++b) {
         _MINI_POLYGON& blob = ctx->blobs[b];
         if (blob.id != -1) continue;
-        blob.id = GetId(ctx);
+        int32_t id = GetId(ctx);
+        if (id < 0) {
+            MarkBlobIdsOnly(ctx);
+            id = GetId(ctx);
+        }
+        blob.id = id;
         blob.age = -1;
         blob.stillFrames = 0;
     }
+    MarkBlobIdsOnly(ctx);
 }
 
 void CopyTransientToTrack(const _MINI_POLYGON& tr, TrackRecord* t) {

@@ -112,6 +112,19 @@ TEST_F(Tracking, FingerMissingForTwoFramesKeepsItsIdentity) {
     EXPECT_NE(id, t[0].id);
 }
 
+TEST_F(Tracking, HeldFingerKeepsItsIdentityReserved) {
+    std::vector<Touch> t;
+    for (int i = 0; i < 6; ++i) t = Frame({{0.3, 0.5}}, 3, 3);
+    ASSERT_EQ(1u, t.size());
+    const int held = t[0].id;
+    // The cyclic order would hand out the held finger's identity next.
+    ctx_->lastId = static_cast<uint32_t>(held == 0 ? 47 : held - 1);
+    t = Frame({{0.8, 0.5}}, 3, 3);
+    ASSERT_EQ(2u, t.size()) << "held finger and newcomer";
+    EXPECT_EQ(held, t[0].id);
+    EXPECT_NE(held, t[1].id);
+}
+
 TEST_F(Tracking, SixtyMillimetreGate) {
     std::vector<Touch> t;
     for (int i = 0; i < 6; ++i) t = Frame({{0.3, 0.5}}, 3, 3);
