@@ -591,20 +591,20 @@ void updatebackgrounddata(CoreContext* ctx) {
     // Until the window has filled, no stored frame is leaving it.
     const bool windowFull = ctx->historyCount >= PANORA_HISTORY_WINDOW;
     for (int e = 0; e < total; ++e) {
+        const uint16_t now = ctx->scan[e];
+        const uint16_t leaving = ctx->scanHistory[h][e];
+        uint16_t background = ctx->background[e];
         for (int k = 0; k < lines; ++k) {
             const uint16_t m = static_cast<uint16_t>((1u << (lines - 1)) >> k);
             int32_t balance = ctx->beamBalance[e * lines + k];
-            balance += (ctx->scan[e] & m) ? -1 : 1;
-            if (windowFull) balance += (ctx->scanHistory[h][e] & m) ? 1 : -1;
+            balance += (now & m) ? -1 : 1;
+            if (windowFull) balance += (leaving & m) ? 1 : -1;
             ctx->beamBalance[e * lines + k] = balance;
-            if (balance < 1) {
-                ctx->background[e] |= m;
-            } else {
-                ctx->background[e] &= static_cast<uint16_t>(~m);
-            }
+            background = balance < 1 ? (background | m) : (background & static_cast<uint16_t>(~m));
         }
+        ctx->background[e] = background;
+        ctx->scanHistory[h][e] = now;
     }
-    for (int e = 0; e < total; ++e) ctx->scanHistory[h][e] = ctx->scan[e];
     ctx->historySlot = h + 1 >= PANORA_HISTORY_WINDOW ? 0 : h + 1;
     if (ctx->historyCount < PANORA_HISTORY_WINDOW) ctx->historyCount += 1;
 }
