@@ -159,6 +159,7 @@ public:
     uint8_t Mode() const;
     bool WatchdogEnabled() const;
     FrameCounters Counters() const;
+    void ResetCounters();
     uint64_t RequestCount(uint8_t identifier) const;
 
     // Restarts the firmware: mode back to the description's, watchdog off, unsent reports lost.

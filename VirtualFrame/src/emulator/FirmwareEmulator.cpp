@@ -413,6 +413,11 @@ FrameCounters FirmwareEmulator::Counters() const {
     return m_counters;
 }
 
+void FirmwareEmulator::ResetCounters() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_counters = FrameCounters();
+}
+
 uint64_t FirmwareEmulator::RequestCount(uint8_t identifier) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_counters.requestsById.find(identifier);
