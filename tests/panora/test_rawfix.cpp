@@ -192,3 +192,19 @@ TEST(DataFill, RandomFramesOfAnyLengthStayInsideTheirEntries) {
         for (int e = total; e < PANORA_MAX_ENTRIES; ++e) ASSERT_EQ(+ctx->scan[e], 0xBEEF) << e;
     }
 }
+
+TEST(Decoders, RefuseGeometriesBeyondTheirLimits) {
+    const std::vector<uint8_t> raw(4096, 0x00);
+    std::vector<uint16_t> scan(PANORA_MAX_ENTRIES + 8, 0xBEEF);
+    data_tran70_82(raw.data(), scan.data(), 400, 177, 14, 14);  // 577 entries
+    data_tran21_5(raw.data(), scan.data(), 600, 425, 4, 4);     // 1025 entries
+    data_tranTR48(raw.data(), scan.data(), 600, 425, 13, 8);
+    data_tran21_5(raw.data(), scan.data(), -1, 10, 4, 4);
+    for (uint16_t w : scan) ASSERT_EQ(w, 0xBEEF);
+
+    data_tran70_82(raw.data(), scan.data(), 400, 176, 14, 14);  // 576 entries: decoded
+    // Nothing blocked: the last X LED has its straight beam and the three lines towards lower
+    // LEDs; the others have no partner.
+    EXPECT_EQ(scan[575], 0x78);
+    EXPECT_EQ(scan[576], 0xBEEF);
+}
