@@ -184,3 +184,13 @@ TEST(ScreenMapping, TriangleTestIncludesEdges) {
     EXPECT_FLOAT_EQ(Matrix3Pt(a, b, c), 0.5f);
     EXPECT_FLOAT_EQ(Matrix3Pt(a, c, b), -0.5f);
 }
+
+TEST(ScreenMapping, ACollapsedTriangleMapsNothing) {
+    auto ctx = ReadyContext(DefaultPanel());
+    // A measured quadrilateral squashed onto one line: both triangles have no area.
+    for (int i = 0; i < 6; ++i) ctx->frameTri[i] = ODPoint{0.1f * i, 0.1f * i};
+    ODPoint p{0.2f, 0.2f};
+    EXPECT_EQ(touchFrameToScreenSpace(ctx.get(), &p), 0u);
+    EXPECT_FLOAT_EQ(p.x, -1.0f);
+    EXPECT_FLOAT_EQ(p.y, -1.0f);
+}
