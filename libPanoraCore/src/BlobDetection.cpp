@@ -173,6 +173,21 @@ uint32_t PolygonSubPallelograms(CoreContext* ctx, uint8_t p, BeamBand* band) {
     const int n = poly.ptCount > kMaxVertices ? kMaxVertices : poly.ptCount;
     if (n < 2) return 1;
 
+    // Most bands pass a polygon by: with every vertex clearly on one side of both boundaries no
+    // edge can cross them, and the edge walk below is not needed.
+    {
+        const double ba = BoundaryBase(ctx, band->a, band->line);
+        const double bb = BoundaryBase(ctx, band->b, band->line);
+        const double lo = MinOf(ba, bb) - kGeomEps, hi = MaxOf(ba, bb) + kGeomEps;
+        int below = 0, above = 0;
+        for (int i = 0; i < n; ++i) {
+            const double v = BoundaryValue(ctx, band->line, poly.pts[i]);
+            if (v < lo) ++below;
+            if (v > hi) ++above;
+        }
+        if (below == n || above == n) return 1;
+    }
+
     EdgeCrossing cross[2][2];
     int total[2] = {0, 0};
     bool allInside = true;
