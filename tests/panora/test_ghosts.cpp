@@ -174,3 +174,50 @@ TEST_F(GhostRemoval, LargeBlobsAreMaskedOnRequest) {
 }
 
 }  // namespace
+
+namespace {
+
+// On a 5-line frame a polygon near the edge is confirmed by two beams of its own; inside it
+// needs three. Straight beams only: X owns two columns, a larger candidate G one column, and
+// they share five rows. Confirmed at once, X explains the shared rows and G is left with too
+// little; unconfirmed, G is taken first as the larger near-equal and both stay.
+int SurvivorsWithXAtColumn(int xColumn) {
+    const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel("21in-96x54-5line");
+    EXPECT_NE(nullptr, model);
+    VirtualFrame::BeamModel beams(*model);
+    ContextPtr ctx = MakeContext(*model);
+    std::vector<uint16_t> words = ClearWords(beams);
+    BlockStraight(words, beams, VirtualFrame::Axis::Y, 20, 25);
+    BlockStraight(words, beams, VirtualFrame::Axis::X, xColumn, xColumn + 2);
+    BlockStraight(words, beams, VirtualFrame::Axis::X, 40, 41);
+    LoadWords(ctx.get(), words);
+    auto cell = [&](double x0, double x1, double y0, double y1) {
+        _MINI_POLYGON b = SquareBlob(ctx.get(), 0, 0, 1);
+        b.pts[0] =
+            ODPoint{static_cast<float>(x0 * ctx->pitchX), static_cast<float>(y0 * ctx->pitchY)};
+        b.pts[1] =
+            ODPoint{static_cast<float>(x1 * ctx->pitchX), static_cast<float>(y0 * ctx->pitchY)};
+        b.pts[2] =
+            ODPoint{static_cast<float>(x1 * ctx->pitchX), static_cast<float>(y1 * ctx->pitchY)};
+        b.pts[3] =
+            ODPoint{static_cast<float>(x0 * ctx->pitchX), static_cast<float>(y1 * ctx->pitchY)};
+        GetPolygonSize(&b);
+        return b;
+    };
+    ctx->blobs[0] = cell(xColumn + 0.1, xColumn + 1.9, 20.1, 24.9);
+    ctx->blobs[1] = cell(40.1, 41.9, 20.1, 26.9);
+    ctx->blobCount = ctx->workCount = 2;
+    ctx->runsX = ctx->runsY = 2;
+    ctx->rectCount = 4;
+    ctx->lastFrameBlobs = 2;
+    ctx->deadBeam = 0;
+    RemoveFalseBlobsEx2(ctx.get());
+    return ctx->blobCount;
+}
+
+TEST(GhostRemovalThresholds, EdgePolygonsNeedFewerOwnBeams) {
+    EXPECT_EQ(1, SurvivorsWithXAtColumn(2)) << "near the edge two own beams confirm X";
+    EXPECT_EQ(2, SurvivorsWithXAtColumn(20)) << "inside, X waits and G is taken first";
+}
+
+}  // namespace
