@@ -56,7 +56,7 @@ enum class Fragment { kBuilt, kNothingOutside, kTooManyVertices };
 Fragment BuildOutsideFragment(CoreContext* ctx, const _MINI_POLYGON& poly, const BeamBand& band,
                               int led, const EdgeCrossing& c1, const EdgeCrossing& c2,
                               _MINI_POLYGON* out) {
-    const int n = poly.ptCount;
+    const int n = MinOf<int>(poly.ptCount, kMaxVertices);
     if (c1.edgeFrom == c2.edgeFrom) return Fragment::kNothingOutside;
     ODPoint pieces[2][kMaxVertices + 2];
     int counts[2] = {0, 0};
@@ -133,6 +133,7 @@ extern "C" {
 
 uint32_t LinesIsEncounter(CoreContext* ctx, int32_t led, uint8_t line, EdgeCrossing* out, ODPoint p,
                           ODPoint q) {
+    if (!ValidLine(ctx, line)) return 0;
     const double base = BoundaryBase(ctx, led, line);
     const bool vertical = std::fabs(static_cast<double>(p.x) - q.x) < kGeomEps;
     const bool straightX = !IsYLine(ctx, line) && line == ctx->linesY + ctx->halfLinesY;
@@ -159,6 +160,7 @@ uint32_t LinesIsEncounter(CoreContext* ctx, int32_t led, uint8_t line, EdgeCross
 }
 
 uint32_t PointInArea(CoreContext* ctx, BeamBand* band, ODPoint* v) {
+    if (!ValidLine(ctx, band->line)) return 0;
     const double value = BoundaryValue(ctx, band->line, *v);
     const double ba = BoundaryBase(ctx, band->a, band->line);
     const double bb = BoundaryBase(ctx, band->b, band->line);
@@ -168,7 +170,7 @@ uint32_t PointInArea(CoreContext* ctx, BeamBand* band, ODPoint* v) {
 }
 
 uint32_t PolygonSubPallelograms(CoreContext* ctx, uint8_t p, BeamBand* band) {
-    if (p >= ctx->workCount) return 1;
+    if (p >= ctx->workCount || p >= kPolygonSlots || !ValidLine(ctx, band->line)) return 1;
     const _MINI_POLYGON& poly = ctx->blobs[p];
     const int n = poly.ptCount > kMaxVertices ? kMaxVertices : poly.ptCount;
     if (n < 2) return 1;

@@ -38,6 +38,11 @@ inline T MaxOf(T a, T b) {
 
 inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
+// Index into the slope table that the frame's geometry fills.
+inline bool ValidLine(const CoreContext* ctx, int line) {
+    return line >= 0 && line < ctx->linesX + ctx->linesY && line < PANORA_SLOPE_COUNT;
+}
+
 // Lines below linesX in the slope table belong to the Y-axis LEDs (the table assumes linesX ==
 // linesY).
 inline bool IsYLine(const CoreContext* ctx, int line) { return line < ctx->linesX; }

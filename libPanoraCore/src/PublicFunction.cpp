@@ -164,6 +164,7 @@ uint32_t isOnSameSide(ODPoint p1, ODPoint p2, ODPoint a, ODPoint b) {
 }
 
 int32_t VertexAtLineSide(CoreContext* ctx, int32_t led, uint8_t line, ODPoint v) {
+    if (!panora::ValidLine(ctx, line)) return 1;
     const double base = panora::BoundaryBase(ctx, led, line);
     const double s = ctx->lineSlope[line];
     if (panora::IsYLine(ctx, line)) return base + static_cast<double>(v.x) * s > v.y ? -1 : 1;

@@ -216,6 +216,9 @@ TEST_F(BlobDetection, CrossingIsCountedAtTheStartVertexOnly) {
         1u, LinesIsEncounter(ctx_.get(), led, line, &c, ODPoint{0.3f, 0.1f}, ODPoint{0.6f, 0.9f}));
     EXPECT_EQ(0u, +c.atVertex);
     EXPECT_NEAR(led * ctx_->pitchY + s * c.point.x, c.point.y, 1e-5);
+    // A line the slope table does not hold is never crossed.
+    EXPECT_EQ(0u,
+              LinesIsEncounter(ctx_.get(), led, 200, &c, ODPoint{0.3f, 0.1f}, ODPoint{0.6f, 0.9f}));
     // Parallel to the line: never a crossing.
     EXPECT_EQ(0u, LinesIsEncounter(ctx_.get(), led, line, &c, ODPoint{0.1f, 0.2f},
                                    ODPoint{0.9f, static_cast<float>(0.2 + 0.8 * s)}));
