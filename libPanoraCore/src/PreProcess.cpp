@@ -55,6 +55,23 @@ uint16_t Mirror15(uint16_t w) {
     return out;
 }
 
+void Complement(CoreContext* ctx, int total) {
+    for (int e = 0; e < total; ++e) ctx->scan[e] = static_cast<uint16_t>(~ctx->scan[e]);
+}
+
+// 16-bit words in raw order, X block first: each rotates left by its position over the gap.
+void RotateWordsXFirst(CoreContext* ctx, const Counts& c) {
+    const int nX = c.total - c.y;
+    const int gy = SafeGap(ctx->ledGapY);
+    const int gx = SafeGap(ctx->ledGapX);
+    for (int i = 0; i < nX; ++i) {
+        ctx->scan[i] = RotateThroughCycShift(ctx->scan[i], 16, ToInt8(-(i / gx)));
+    }
+    for (int i = 0; nX + i < c.total; ++i) {
+        ctx->scan[nX + i] = RotateThroughCycShift(ctx->scan[nX + i], 16, ToInt8(-(i / gy)));
+    }
+}
+
 void ReverseAndMirror(CoreContext* ctx, int total) {
     for (int i = 0, j = total - 1; i < j; ++i, --j) {
         const uint16_t t = ctx->scan[i];
@@ -432,7 +449,7 @@ void OrdaloDataFillHP(CoreContext* ctx, const uint8_t* raw, uint32_t rawLength) 
 void OrdaloDataFix22(CoreContext* ctx) {
     if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
-    for (int e = 0; e < c.total; ++e) ctx->scan[e] = static_cast<uint16_t>(~ctx->scan[e]);
+    panora::Complement(ctx, c.total);
     const int gy = panora::SafeGap(ctx->ledGapY);
     const int gx = panora::SafeGap(ctx->ledGapX);
     for (int i = 0; i < c.y; ++i) {
@@ -447,18 +464,8 @@ void OrdaloDataFix22(CoreContext* ctx) {
 void OrdaloDataFix55(CoreContext* ctx) {
     if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
-    const int nX = c.total - c.y;
-    const int gy = panora::SafeGap(ctx->ledGapY);
-    const int gx = panora::SafeGap(ctx->ledGapX);
-    for (int e = 0; e < c.total; ++e) ctx->scan[e] = static_cast<uint16_t>(~ctx->scan[e]);
-    // The raw order is X first.
-    for (int i = 0; i < nX; ++i) {
-        ctx->scan[i] = panora::RotateThroughCycShift(ctx->scan[i], 16, panora::ToInt8(-(i / gx)));
-    }
-    for (int i = 0; nX + i < c.total; ++i) {
-        ctx->scan[nX + i] =
-            panora::RotateThroughCycShift(ctx->scan[nX + i], 16, panora::ToInt8(-(i / gy)));
-    }
+    panora::Complement(ctx, c.total);
+    panora::RotateWordsXFirst(ctx, c);
     panora::ReverseAndMirror(ctx, c.total);
 }
 
@@ -470,17 +477,8 @@ void OrdaloDataFixHP_PC(CoreContext* ctx) {
 void OrdaloDataFixHP_MCU(CoreContext* ctx) {
     if (ctx == nullptr) return;
     const Counts c = panora::ContextCounts(ctx);
-    const int nX = c.total - c.y;
-    const int gy = panora::SafeGap(ctx->ledGapY);
-    const int gx = panora::SafeGap(ctx->ledGapX);
-    for (int i = 0; i < nX; ++i) {
-        ctx->scan[i] = panora::RotateThroughCycShift(ctx->scan[i], 16, panora::ToInt8(-(i / gx)));
-    }
-    for (int i = 0; nX + i < c.total; ++i) {
-        ctx->scan[nX + i] =
-            panora::RotateThroughCycShift(ctx->scan[nX + i], 16, panora::ToInt8(-(i / gy)));
-    }
-    for (int e = 0; e < c.total; ++e) ctx->scan[e] = static_cast<uint16_t>(~ctx->scan[e]);
+    panora::RotateWordsXFirst(ctx, c);
+    panora::Complement(ctx, c.total);
 }
 
 void OrdaloDataFill(CoreContext* ctx, const uint8_t* raw, uint32_t rawLength) {
