@@ -134,7 +134,8 @@ void TUIO::SendMsg(const VexoTouch_S* touches, uint32_t count, const uint32_t* f
     if (m_bUdpMode) {
         m_oscSender.SendBundle(ComposeBundle(touches, count, flags, m_frameSeq));
     }
-    if (m_bTcpMode) {
+    // Without a client the packet would only be dropped; skip composing it.
+    if (m_bTcpMode && m_server.GetNumClients() > 0) {
         m_server.SendToAll(
             ComposeXml(touches, count, flags, m_frameSeq, m_tcpPort, VexoGetElapsedTimef()));
     }
