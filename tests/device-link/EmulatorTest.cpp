@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <random>
 
 #include "MTouch/MTProtocol.h"
 #include "TestSupport.h"
@@ -356,6 +357,25 @@ TEST(FirmwareEmulatorTest, HungryWatchdogAndRebootLoopRestartTheFrame) {
         PullReports(emu, 1, milliseconds(10));
         return emu.RebootCount() >= 3;
     }));
+}
+
+TEST(FirmwareEmulatorTest, ArbitraryOutputReportsAreSurvived) {
+    FirmwareEmulator emu;
+    emu.SetScanRate(0);
+    std::mt19937 rng(777);
+    uint64_t wellFormed = 0;
+    for (int i = 0; i < 5000; ++i) {
+        std::vector<uint8_t> r(rng() % 3 ? 64 : rng() % 100);
+        for (auto& b : r) b = uint8_t(rng());
+        if (!r.empty() && rng() % 2) r[0] = ORDO_REQUEST_REPORT_ID;
+        if (r.size() == 64 && r[0] == ORDO_REQUEST_REPORT_ID) ++wellFormed;
+        emu.PushOutputReport(r.data(), r.size());
+        PullReports(emu, 64, milliseconds(0));
+    }
+    const FrameCounters c = emu.Counters();
+    EXPECT_EQ(c.requests, wellFormed);
+    EXPECT_EQ(c.requests + c.malformedReports, 5000u);
+    EXPECT_FALSE(emu.IsUnplugged());
 }
 
 }  // namespace

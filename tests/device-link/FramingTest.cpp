@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 
 #include "TestSupport.h"
 #include "VexoTalk/VexoBlockAssembler.h"
@@ -205,6 +206,37 @@ TEST_F(FramingTest, TimedGetPacketWakesForAnAnswerArrivingLater) {
     producer.join();
     ASSERT_TRUE(p);
     EXPECT_EQ(found, 1u);
+}
+
+TEST_F(FramingTest, ArbitraryReportsNeverYieldMalformedPackets) {
+    // Whatever a device sends, a packet is whole blocks of one packet's count, and no queue grows
+    // past its capacity.
+    std::mt19937 rng(12345);
+    server.SetFastReply(0);
+    std::vector<uint8_t> report(64);
+    size_t packets = 0;
+    for (int i = 0; i < 20000; ++i) {
+        for (auto& b : report) b = uint8_t(rng());
+        // Mostly plausible headers, so that many packets complete.
+        if (rng() % 4) report[1] = rng() % 2 ? kTouch : kConfig;
+        if (rng() % 2) report[2] = uint8_t((rng() % 4) << 4 | (1 + rng() % 3));
+        Feed(server, report);
+        if (i % 50 == 0) {
+            for (u32 q : {VEXO_QUEUE_TOUCH, VEXO_QUEUE_ANSWER}) {
+                int n = 0;
+                while (auto p = Take(server, q)) {
+                    ++n;
+                    ++packets;
+                    EXPECT_EQ(p->GetPacketSize() % 59, 0);
+                    EXPECT_GE(p->GetPacketSize(), 59);
+                    EXPECT_LE(p->GetPacketSize(), 15 * 59);
+                    EXPECT_EQ(p->GetPacketType() == kTouch, q == VEXO_QUEUE_TOUCH);
+                }
+                EXPECT_LE(n, 30);
+            }
+        }
+    }
+    EXPECT_GT(packets, 500u);  // the stream did exercise completion
 }
 
 TEST(VexoPacketTest, CopiesAreDeep) {
