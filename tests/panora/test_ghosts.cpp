@@ -161,6 +161,41 @@ TEST_F(GhostRemoval, OlderVariantsKeepTheFingers) {
     }
 }
 
+TEST_F(GhostRemoval, OlderEdgeCornerAndStillRules) {
+    // Two blobs a pitch apart at the left edge become one at their midpoint.
+    const double px = ctx_->pitchX, py = ctx_->pitchY;
+    ctx_->blobCount = 0;
+    ctx_->blobs[0] = SquareBlob(ctx_.get(), 0.5 * px, 0.5, 3);
+    ctx_->blobs[1] = SquareBlob(ctx_.get(), 1.5 * px, 0.5 + py, 3);
+    ctx_->blobs[2] = SquareBlob(ctx_.get(), 0.5, 0.5, 3);
+    ctx_->blobCount = ctx_->workCount = 3;
+    EdgeProcess(ctx_.get());
+    ASSERT_EQ(2, +ctx_->blobCount);
+    EXPECT_NEAR(px, ctx_->blobs[0].cx, 1e-6);
+    EXPECT_NEAR(0.5 + py / 2, ctx_->blobs[0].cy, 1e-6);
+
+    // Later blobs in the same frame corner go; blobs elsewhere stay.
+    ctx_->blobs[0] = SquareBlob(ctx_.get(), 0.02, 0.02, 6);
+    ctx_->blobs[1] = SquareBlob(ctx_.get(), 0.03, 0.05, 6);
+    ctx_->blobs[2] = SquareBlob(ctx_.get(), 0.5, 0.5, 6);
+    ctx_->blobCount = ctx_->workCount = 3;
+    RemoveFalseBlobs(ctx_.get());
+    ASSERT_EQ(2, +ctx_->blobCount);
+    EXPECT_NEAR(0.02, ctx_->blobs[0].cx, 1e-6);
+    EXPECT_NEAR(0.5, ctx_->blobs[1].cx, 1e-6);
+
+    // A lone touch that has not moved for over 1000 frames is hidden.
+    ctx_->outBlobs = ctx_->blobs;
+    ctx_->outBlobCount = 1;
+    ctx_->rectCount = 1;
+    ctx_->blobs[0].stillFrames = 1000;
+    staticBlobsFilter(ctx_.get());
+    EXPECT_EQ(1, +ctx_->outBlobCount);
+    ctx_->blobs[0].stillFrames = 1001;
+    staticBlobsFilter(ctx_.get());
+    EXPECT_EQ(0, +ctx_->outBlobCount);
+}
+
 TEST_F(GhostRemoval, LargeBlobsAreMaskedOnRequest) {
     AddCandidate(0.3, 0.3, 8);
     AddCandidate(0.6, 0.6, 80);  // 80 mm square: far beyond 100 LED cells
