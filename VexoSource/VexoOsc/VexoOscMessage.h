@@ -34,6 +34,10 @@ public:
     void addStringArg(std::string value);
 
     int getNumArgs() const { return static_cast<int>(m_args.size()); }
+    // The argument itself, or null outside the arguments; no diagnostics.
+    const VexoOscArg* getArg(int index) const { return argAt(index); }
+    // Room for `count` arguments, for messages built at a high rate.
+    void reserveArgs(int count) { m_args.reserve(count > 0 ? static_cast<std::size_t>(count) : 0); }
     VexoEOscArgType getArgType(int index) const;
     std::string getArgTypeName(int index) const;
     int32_t getArgAsInt32(int index) const;

@@ -38,15 +38,16 @@ void VexoOscSender::Shutdown() { m_socket.reset(); }
 void VexoOscSender::AppendMessage(const VexoOscMessage& message, osc::OutboundPacketStream& p) {
     p << osc::BeginMessage(message.address.c_str());
     for (int i = 0; i < message.getNumArgs(); ++i) {
-        switch (message.getArgType(i)) {
+        const VexoOscArg* arg = message.getArg(i);
+        switch (arg->getType()) {
             case VEXO_OSC_TYPE_INT32:
-                p << static_cast<osc::int32>(message.getArgAsInt32(i));
+                p << static_cast<osc::int32>(static_cast<const VexoOscArgInt32*>(arg)->get());
                 break;
             case VEXO_OSC_TYPE_FLOAT:
-                p << message.getArgAsFloat(i);
+                p << static_cast<const VexoOscArgFloat*>(arg)->get();
                 break;
             case VEXO_OSC_TYPE_STRING:
-                p << message.getArgAsString(i).c_str();
+                p << static_cast<const VexoOscArgString*>(arg)->get().c_str();
                 break;
             default:
                 std::fprintf(stderr, "VexoOscSender: argument %d of %s has no OSC type, skipped\n",

@@ -66,15 +66,20 @@ bool TUIO::Setup(const char* host, int32_t tcpPort, int32_t udpPort, int32_t udp
 VexoOscBundle TUIO::ComposeBundle(const VexoTouch_S* touches, uint32_t count, const uint32_t* flags,
                                   int32_t frameSeq) {
     if (touches == nullptr) count = 0;
+    int active = 0;
+    for (uint32_t i = 0; i < count; ++i) active += IsActive(flags, i) ? 1 : 0;
     VexoOscBundle bundle;
+    bundle.messages.reserve(static_cast<std::size_t>(active) + 2);
     VexoOscMessage alive;
     alive.address = kAddress;
+    alive.reserveArgs(active + 1);
     alive.addStringArg("alive");
     for (uint32_t i = 0; i < count; ++i) {
         if (!IsActive(flags, i)) continue;
         const VexoTouch_S& t = touches[i];
         VexoOscMessage set;
         set.address = kAddress;
+        set.reserveArgs(7);
         set.addStringArg("set");
         set.addIntArg(static_cast<int32_t>(t.id));
         set.addFloatArg(t.x);
