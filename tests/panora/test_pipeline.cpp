@@ -71,6 +71,22 @@ TEST_F(PipelineTest, OneFingerTakesTheQuickPathAndIsReportedWithinThreeMillimetr
     }
 }
 
+TEST_F(PipelineTest, FingerHeldStillIsNotLearnedAsBackground) {
+    // The background learns from touch-free frames only; a finger resting for seconds on the
+    // quick path must not become background and vanish.
+    for (int i = 0; i < 120; ++i) pipe_.Step({});
+    const Finger f{1, 0.4, 0.6, 10};
+    std::vector<Touch> t;
+    for (int i = 0; i < 600; ++i) {
+        t = pipe_.Step({f});
+        if (i >= 4) {
+            ASSERT_EQ(1u, t.size()) << "frame " << i;
+        }
+    }
+    EXPECT_EQ(0, +pipe_.ctx()->deadBeam) << "the finger's straight beams were learned";
+    ExpectNear(t, f);
+}
+
 TEST_F(PipelineTest, TwoFingersOnOneRow) {
     const std::vector<Finger> fingers{{1, 0.25, 0.5, 10}, {2, 0.7, 0.5, 10}};
     const std::vector<Touch> t = Hold(fingers, 6);
