@@ -199,6 +199,37 @@ TEST_F(BlobDetection, XLineBandSplitsThePolygon) {
     ExpectNothingInside(band);
 }
 
+TEST_F(BlobDetection, CarveNeverPassesSixtyVertices) {
+    // A band whose edge clips just the top vertex of a regular polygon: the part beyond it has
+    // one vertex more than the polygon.
+    auto regular = [&](int n) {
+        _MINI_POLYGON b;
+        std::memset(&b, 0, sizeof(b));
+        for (int k = 0; k < n; ++k) {
+            const double a = 2 * M_PI * k / n;
+            b.pts[k] = ODPoint{static_cast<float>(0.5 + 0.1037 * std::cos(a)),
+                               static_cast<float>(0.5 + 0.1037 * std::sin(a))};
+        }
+        b.ptCount = static_cast<uint8_t>(n);
+        GetPolygonSize(&b);
+        ctx_->blobs[0] = b;
+        ctx_->workCount = ctx_->blobCount = 1;
+        return b;
+    };
+    BeamBand band{35, 57, ctx_->halfLinesY};  // straight Y line: y = 35/58 up to 57/58
+
+    const _MINI_POLYGON forty = regular(40);
+    EXPECT_EQ(1u, PolygonSubPallelograms(ctx_.get(), 0, &band));
+    EXPECT_EQ(41, +ctx_->blobs[0].ptCount);
+    EXPECT_LT(ctx_->blobs[0].area, forty.area);
+
+    const _MINI_POLYGON sixty = regular(60);
+    EXPECT_EQ(1u, PolygonSubPallelograms(ctx_.get(), 0, &band));
+    ASSERT_EQ(1, +ctx_->workCount);
+    EXPECT_EQ(60, +ctx_->blobs[0].ptCount) << "left uncarved rather than grown past 60";
+    EXPECT_EQ(0, std::memcmp(&sixty, &ctx_->blobs[0], sizeof(sixty)));
+}
+
 TEST_F(BlobDetection, CrossingIsCountedAtTheStartVertexOnly) {
     const int line = ctx_->halfLinesY - 1;
     const int led = 27;
