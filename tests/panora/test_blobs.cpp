@@ -221,7 +221,7 @@ TEST_F(BlobDetection, CarveNeverPassesSixtyVertices) {
     const _MINI_POLYGON forty = regular(40);
     EXPECT_EQ(1u, PolygonSubPallelograms(ctx_.get(), 0, &band));
     EXPECT_EQ(41, +ctx_->blobs[0].ptCount);
-    EXPECT_LT(ctx_->blobs[0].area, forty.area);
+    EXPECT_LT(+ctx_->blobs[0].area, +forty.area);
 
     const _MINI_POLYGON sixty = regular(60);
     EXPECT_EQ(1u, PolygonSubPallelograms(ctx_.get(), 0, &band));
