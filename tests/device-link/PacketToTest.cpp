@@ -40,7 +40,9 @@ protected:
         ASSERT_EQ(server->IsBound(), 1u) << frame->Error();
         ASSERT_TRUE(WaitFor([&] { return frame->ClientCount() == 1; }));
         emu->SetFaults(FaultSettings());
+        emu->SetScanRate(0);
         emu->ResetCounters();
+        server->SetFastReply(1);
         server->ClearPackets(VEXO_CLEAR_BOTH);
     }
 
@@ -151,6 +153,45 @@ TEST_F(PacketToTest, OverlongPayloadIsRefusedAndNothingIsSent) {
     ASSERT_TRUE(WaitFor([&] { return emu->RequestCount(PACKET_IDEN_WATCHDOG_ENABLE) == 1; }));
     EXPECT_EQ(emu->RequestCount(90), 0u);
     EXPECT_EQ(emu->Counters().requests, 1u);
+}
+
+// Scans streamed through every layer arrive whole; block faults cost scans, never their content.
+TEST_F(PacketToTest, StreamedScansArriveWholeDespiteBlockFaults) {
+    emu->SetScanSource([](uint64_t index) {
+        std::vector<uint8_t> v(150);
+        for (size_t i = 0; i < v.size(); ++i) v[i] = uint8_t(index * 3 + i);
+        return v;
+    });
+    FaultSettings f;
+    f.dropBlockEvery = 4;
+    f.reorderBlocksEvery = 5;
+    f.badChecksumEvery = 7;
+    emu->SetFaults(f);
+    server->SetFastReply(0);
+    emu->SetScanRate(400);
+    u8 mode = ORDO_MODE_SOFTWARE, echo = 0;
+    u32 ok = 0;
+    MTPacketTo(server, PACKET_IDEN_SET_MODE, &echo, 1, g_echoTime, &ok, &mode, 1, 1);
+    ASSERT_EQ(ok, 1u);
+
+    int whole = 0, corrupt = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        while (std::unique_ptr<VexoPacket> p{server->GetPacket(VEXO_QUEUE_TOUCH)}) {
+            std::vector<u8> c(177);
+            EXPECT_EQ(p->GetPacketContent(c.data(), 177), 177);
+            // Content is the scan's own: first byte says which scan, the rest follows from it.
+            for (size_t i = 1; i < 150; ++i) corrupt += c[i] != u8(c[0] + i);
+            EXPECT_EQ(c[150], 0);
+            ++whole;
+        }
+        return whole >= 40;
+    }));
+    emu->SetScanRate(0);
+    server->SetFastReply(1);
+    EXPECT_EQ(corrupt, 0);
+    EXPECT_GT(log.CountContaining(L"Invalid block!"), 0u);
+    EXPECT_GT(log.Count(L"Debug - Packet checksum failed ON VexoHIDServer"), 0u);
+    emu->SetScanSource(nullptr);
 }
 
 TEST(PacketToUnpluggedTest, UnpluggedFrameFailsAtOnceWithoutRetrying) {
