@@ -15,30 +15,38 @@ using std::chrono::milliseconds;
 
 namespace {
 
+// An emulated frame served on a socket and a packet server bound to it.
+struct BoundFrame {
+    explicit BoundFrame(const FrameDescription& d = FrameDescription())
+        : emu(d), frame(emu, dir.Path() + "/frame0.sock") {
+        if (frame.Start()) server.Bind("virtual:" + frame.Path());
+    }
+    bool Ready() {
+        return server.IsBound() && WaitFor([&] { return frame.ClientCount() == 1; });
+    }
+
+    TempDir dir;
+    FirmwareEmulator emu;
+    FrameSocketServer frame;
+    VexoHIDServer server;
+};
+
 // One emulated frame and one bound server for the whole suite: binding and releasing a server
 // takes about two seconds. Every test starts from a frame without faults and with its counters
 // at zero (a reboot would reset more, but it also drops the connection).
 class PacketToTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir = new TempDir();
         FrameDescription d;
         d.customAnswers[90] = std::vector<uint8_t>(150, 0x5A);
-        emu = new FirmwareEmulator(d);
-        emu->SetScanRate(0);
-        frame = new FrameSocketServer(*emu, dir->Path() + "/frame0.sock");
-        server = new VexoHIDServer();
-        if (frame->Start()) server->Bind("virtual:" + frame->Path());
+        bound = new BoundFrame(d);
+        emu = &bound->emu;
+        frame = &bound->frame;
+        server = &bound->server;
     }
-    static void TearDownTestSuite() {
-        delete server;
-        delete frame;
-        delete emu;
-        delete dir;
-    }
+    static void TearDownTestSuite() { delete bound; }
     void SetUp() override {
-        ASSERT_EQ(server->IsBound(), 1u) << frame->Error();
-        ASSERT_TRUE(WaitFor([&] { return frame->ClientCount() == 1; }));
+        ASSERT_TRUE(bound->Ready()) << frame->Error();
         emu->SetFaults(FaultSettings());
         emu->SetScanRate(0);
         emu->ResetCounters();
@@ -46,14 +54,14 @@ protected:
         server->ClearPackets(VEXO_CLEAR_BOTH);
     }
 
-    static TempDir* dir;
+    static BoundFrame* bound;
     static FirmwareEmulator* emu;
     static FrameSocketServer* frame;
     static VexoHIDServer* server;
     LogCapture log;
 };
 
-TempDir* PacketToTest::dir;
+BoundFrame* PacketToTest::bound;
 FirmwareEmulator* PacketToTest::emu;
 FrameSocketServer* PacketToTest::frame;
 VexoHIDServer* PacketToTest::server;
@@ -196,12 +204,10 @@ TEST_F(PacketToTest, StreamedScansArriveWholeDespiteBlockFaults) {
 
 TEST(PacketToUnpluggedTest, UnpluggedFrameFailsAtOnceWithoutRetrying) {
     LogCapture log;
-    TempDir dir;
-    FirmwareEmulator emu;
-    FrameSocketServer frame(emu, dir.Path() + "/frame0.sock");
-    ASSERT_TRUE(frame.Start());
-    VexoHIDServer server;
-    ASSERT_EQ(server.Bind("virtual:" + frame.Path()), 1u);
+    BoundFrame b;
+    ASSERT_TRUE(b.Ready());
+    FrameSocketServer& frame = b.frame;
+    VexoHIDServer& server = b.server;
     frame.Stop();  // the frame goes away: socket closed and removed
     ASSERT_TRUE(WaitFor([&] { return server.IsPulledOut() == 1; }));
     u8 answer[38];
@@ -260,13 +266,11 @@ TEST(FrameSocketServerTest, RemovingTheSocketFileOrUnpluggingEndsServing) {
 
 TEST(FrameSocketServerTest, RebootDropsConnectionsAndTheHostSeesPulledOut) {
     LogCapture log;
-    TempDir dir;
-    FirmwareEmulator emu;
-    FrameSocketServer frame(emu, dir.Path() + "/f.sock");
-    ASSERT_TRUE(frame.Start());
-    VexoHIDServer host;
-    ASSERT_EQ(host.Bind("virtual:" + frame.Path()), 1u);
-    ASSERT_TRUE(WaitFor([&] { return frame.ClientCount() == 1; }));
+    BoundFrame b;
+    ASSERT_TRUE(b.Ready());
+    FirmwareEmulator& emu = b.emu;
+    FrameSocketServer& frame = b.frame;
+    VexoHIDServer& host = b.server;
     emu.Reboot();
     ASSERT_TRUE(WaitFor([&] { return host.IsPulledOut() == 1; }));
     EXPECT_FALSE(frame.Finished());  // still plugged in: a host can bind again
