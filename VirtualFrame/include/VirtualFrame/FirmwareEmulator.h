@@ -129,7 +129,8 @@ enum class PullResult { Report, Timeout, Unplugged };
 class FirmwareEmulator {
 public:
     // Content of the type-10 packet for scan number scanIndex (0, 1, ...), at most 885 bytes.
-    // Called on the pulling thread without the emulator's lock held, so it may call back in.
+    // Called on the pulling thread without the emulator's lock held, so it may call back in;
+    // it must not throw.
     using ScanSource = std::function<std::vector<uint8_t>(uint64_t scanIndex)>;
 
     explicit FirmwareEmulator(FrameDescription description = FrameDescription());
