@@ -34,13 +34,16 @@ u32 VexoHID::Init() {
 }
 
 void VexoHID::Reset() {
-    std::unique_lock<std::shared_mutex> life(m_lifeMutex);
-    m_device.reset();
-    m_caps.reset();
-    m_prepared = 0;
-    m_initialized = 0;
-    m_errors = 0;
-    m_removed = 1;
+    std::shared_ptr<VexoHIDLink> closing;
+    {
+        std::lock_guard<std::mutex> state(m_stateMutex);
+        closing = std::move(m_device);
+        m_prepared = 0;
+        m_initialized = 0;
+        m_errors = 0;
+        m_removed = 1;
+    }
+    // `closing` closes the device here, or when a transfer still using it ends.
 }
 
 u32 VexoHID::IsPrepared(const std::string& path) {
@@ -56,11 +59,11 @@ u32 VexoHID::GetDevice(const std::string& path) {
         VEXO_LOG_EXCEPTION(L"Unable to open device %hs", path.c_str());
         return 0;
     }
-    auto caps = std::make_unique<VexoHIDCaps_S>();
-    if (!link->GetCaps(*caps)) return 0;
-    std::unique_lock<std::shared_mutex> life(m_lifeMutex);
+    VexoHIDCaps_S caps{};
+    if (!link->GetCaps(caps)) return 0;
+    std::lock_guard<std::mutex> state(m_stateMutex);
     m_device = std::move(link);
-    m_caps = std::move(caps);
+    m_caps = caps;
     m_prepared = 1;
     return 1;
 }
@@ -70,9 +73,9 @@ std::unique_ptr<VexoHIDLink> VexoHID::OpenLink(const std::string& path) {
 }
 
 bool VexoHID::GetCaps(VexoHIDCaps_S& caps) const {
-    std::shared_lock<std::shared_mutex> life(m_lifeMutex);
-    if (!m_caps) return false;
-    caps = *m_caps;
+    std::lock_guard<std::mutex> state(m_stateMutex);
+    if (!m_device) return false;
+    caps = m_caps;
     return true;
 }
 
@@ -92,27 +95,26 @@ i32 VexoHID::Write(const u8* buffer, u32 length) {
 
 template <typename Op>
 i32 VexoHID::Transfer(const void* buffer, u32 length, bool input, Op op) {
-    int n;
+    std::shared_ptr<VexoHIDLink> link;
     {
-        std::shared_lock<std::shared_mutex> life(m_lifeMutex);
-        if (!m_initialized || !m_device || !m_caps || !buffer ||
-            length != (input ? m_caps->maxInputReportSize : m_caps->maxOutputReportSize)) {
+        std::lock_guard<std::mutex> state(m_stateMutex);
+        if (!m_initialized || !m_device || !buffer ||
+            length != (input ? m_caps.maxInputReportSize : m_caps.maxOutputReportSize)) {
             return 0;
         }
-        std::lock_guard<std::mutex> io(input ? m_readMutex : m_writeMutex);
-        n = op(*m_device);
+        link = m_device;
     }
-    // Counted outside the lifetime lock: the sixth failure resets the device under it.
+    int n;
+    {
+        std::lock_guard<std::mutex> io(input ? m_readMutex : m_writeMutex);
+        n = op(*link);
+    }
     if (n < 0) CountFailure();
     return n;
 }
 
 void VexoHID::CountFailure() {
-    // Exactly one of several threads failing at once sees the count reach the limit.
-    if (m_errors.fetch_add(1) + 1 == kMaxErrors) {
-        m_errors = 0;
-        Reset();
-    }
+    if (m_errors.fetch_add(1) + 1 >= kMaxErrors) Reset();
 }
 
 }  // namespace VexoSource

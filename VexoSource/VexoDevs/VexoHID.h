@@ -8,14 +8,14 @@
 //
 // Locking: writes are serialised among themselves and reads among themselves, but a read and a
 // write may run at once (the two directions of a HID device are independent), so that a reader
-// waiting a few milliseconds for input never holds up a request. Opening, closing and the
-// capability record are guarded by a lifetime lock that transfers hold shared.
+// waiting a few milliseconds for input never holds up a request. A transfer holds its own
+// reference to the open device, so a reset never waits for one in flight (the device closes
+// when that transfer ends) and a busy reader can never hold a reset off.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -89,10 +89,10 @@ private:
     std::atomic<u32> m_prepared{0};
     std::atomic<u32> m_removed{0};
     std::atomic<u32> m_errors{0};
-    std::unique_ptr<VexoHIDLink> m_device;
-    std::unique_ptr<VexoHIDCaps_S> m_caps;
+    std::shared_ptr<VexoHIDLink> m_device;  // guarded by m_stateMutex, like m_caps
+    VexoHIDCaps_S m_caps{};
     std::mutex m_prepareMutex;
-    mutable std::shared_mutex m_lifeMutex;
+    mutable std::mutex m_stateMutex;
     std::mutex m_readMutex;
     std::mutex m_writeMutex;
 };

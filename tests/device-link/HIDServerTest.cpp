@@ -23,12 +23,19 @@ struct Script {
     std::deque<int> results;  // per transfer: > 0 success with that length, -1 failure
     std::atomic<int> transfers{0};
     u32 reportSize = 64;
+    int readWaitMs = -1;  // >= 0: reads only wait this long and find nothing
 };
 
 class ScriptedLink : public VexoHIDLink {
 public:
     explicit ScriptedLink(std::shared_ptr<Script> s) : m_s(std::move(s)) {}
-    int Read(u8*, size_t, int) override { return Next(0); }
+    int Read(u8*, size_t, int) override {
+        if (m_s->readWaitMs >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_s->readWaitMs));
+            return 0;
+        }
+        return Next(0);
+    }
     int Write(const u8*, size_t length) override { return Next(int(length)); }
     bool GetCaps(VexoHIDCaps_S& caps) override {
         caps = {m_s->reportSize, m_s->reportSize, 1, 0xFF00};
@@ -106,6 +113,26 @@ TEST(VexoHIDTest, SixFailuresInterleavedWithSuccessesCloseTheDevice) {
     EXPECT_EQ(script->transfers.load(), before);
     EXPECT_EQ(hid.TakeRemoved(), 1u);
     EXPECT_EQ(hid.IsRemoved(), 0u);
+}
+
+TEST(VexoHIDTest, WriteFailuresCloseTheDeviceWhileAReaderKeepsWaiting) {
+    auto script = std::make_shared<Script>();
+    script->readWaitMs = 2;
+    ScriptedHID hid(script);
+    hid.Init();
+    ASSERT_EQ(hid.IsPrepared("scripted"), 1u);
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        u8 buf[64];
+        while (!stop) hid.ReadTimed(buf, 64, 2);
+    });
+    script->results = {-1, -1, -1, -1, -1, -1};
+    u8 buf[64] = {};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(hid.Write(buf, 64), -1);
+    EXPECT_EQ(hid.IsRemoved(), 1u);
+    EXPECT_EQ(hid.Write(buf, 64), 0);
+    stop = true;
+    reader.join();
 }
 
 TEST(VexoHIDTest, UnopenablePathFailsAndLogsEveryAttempt) {
