@@ -212,25 +212,25 @@ bool ParseVirtualFrameOptions(int argc, const char* const* argv, VirtualFrameOpt
             arg = arg.substr(0, eq);
             inlineValue = true;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const auto& s : Table()) {
-            if (arg == s.name) spec = &s;
+            if (arg == s.name) option = &s;
         }
-        if (!spec) {
+        if (!option) {
             error = "unknown option '" + arg + "'";
             return false;
         }
-        if (spec->valueName && !inlineValue) {
+        if (option->valueName && !inlineValue) {
             if (i + 1 >= argc) {
-                error = arg + " needs a value (" + spec->valueName + ")";
+                error = arg + " needs a value (" + option->valueName + ")";
                 return false;
             }
             value = argv[++i];
-        } else if (!spec->valueName && inlineValue) {
+        } else if (!option->valueName && inlineValue) {
             error = arg + " takes no value";
             return false;
         }
-        error = spec->apply(value, options);
+        error = option->apply(value, options);
         if (!error.empty()) return false;
     }
     if ((options.scenarioSet || !options.dirt.empty()) && options.model.empty()) {
