@@ -183,7 +183,8 @@ void ThreeBlobRule(CoreContext* ctx) {
 void ExplainBeams(CoreContext* ctx, bool edgeAware) {
     const int slots = CollectBlobBeams(ctx);
     CountUniqueBeams(ctx, slots);
-    debugflag = 0;
+    // Shared by every device thread; an atomic store keeps concurrent frames free of a data race.
+    __atomic_store_n(&debugflag, 0, __ATOMIC_RELAXED);
     const int threshold = UniqueThreshold(ctx);
     for (int b = 0; b < ctx->blobCount; ++b) {
         _MINI_POLYGON& blob = ctx->blobs[b];

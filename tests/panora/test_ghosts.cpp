@@ -1,6 +1,9 @@
 // Ghost removal on hand-placed candidates with beam words of the beam model (default model).
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "test_blobs_support.h"
 
 using namespace blobtest;
@@ -253,6 +256,50 @@ int SurvivorsWithXAtColumn(int xColumn) {
 TEST(GhostRemovalThresholds, EdgePolygonsNeedFewerOwnBeams) {
     EXPECT_EQ(1, SurvivorsWithXAtColumn(2)) << "near the edge two own beams confirm X";
     EXPECT_EQ(2, SurvivorsWithXAtColumn(20)) << "inside, X waits and G is taken first";
+}
+
+}  // namespace
+
+namespace {
+
+// Two devices remove ghosts on their own threads at the same time: each keeps its own fingers,
+// and the process-wide flag both write is no data race (the thread sanitizer build checks that).
+TEST(GhostRemovalConcurrency, TwoDevicesAtOnceKeepTheirOwnFingers) {
+    const VirtualFrame::FrameModel& model = VirtualFrame::defaultFrameModel();
+    VirtualFrame::BeamModel beams(model);
+    const double spots[2][2][2] = {{{0.3, 0.3}, {0.6, 0.6}}, {{0.25, 0.7}, {0.7, 0.35}}};
+    ContextPtr ctx[2] = {MakeContext(model), MakeContext(model)};
+    std::vector<uint16_t> words[2];
+    for (int d = 0; d < 2; ++d) {
+        words[d] = beams.scan(
+            {{1, spots[d][0][0], spots[d][0][1], 10}, {2, spots[d][1][0], spots[d][1][1], 10}});
+    }
+    std::atomic<int> wrong[2] = {{0}, {0}};
+    auto device = [&](int d) {
+        CoreContext* c = ctx[d].get();
+        const auto& s = spots[d];
+        for (int round = 0; round < 200; ++round) {
+            for (size_t e = 0; e < words[d].size(); ++e) c->scan[e] = words[d][e];
+            const double cand[4][2] = {
+                {s[0][0], s[0][1]}, {s[1][0], s[0][1]}, {s[0][0], s[1][1]}, {s[1][0], s[1][1]}};
+            for (int i = 0; i < 4; ++i) {
+                c->blobs[i] = SquareBlob(c, beams.frameX(cand[i][0]), beams.frameY(cand[i][1]), 8);
+            }
+            c->blobCount = c->workCount = 4;
+            c->runsX = c->runsY = 2;
+            c->rectCount = 4;
+            c->lastFrameBlobs = 4;
+            c->deadBeam = 0;
+            RemoveFalseBlobsEx2(c);
+            if (c->blobCount != 2) wrong[d] += 1;
+        }
+    };
+    std::thread first(device, 0), second(device, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(0, wrong[0].load());
+    EXPECT_EQ(0, wrong[1].load());
+    EXPECT_EQ(0, debugflag);
 }
 
 }  // namespace
