@@ -164,20 +164,29 @@ void CountUniqueBeams(CoreContext* ctx, int slots) {
     }
 }
 
-void ThreeBlobRule(CoreContext* ctx) {
+// Two real fingers and one crossing of their shadows: the crossing faces the longest side of
+// the three. Returns the candidate taken for the crossing.
+int ThreeBlobRule(CoreContext* ctx) {
     _MINI_POLYGON* b = ctx->blobs;
     for (int i = 0; i < 3; ++i) b[i].trueFlag = 1;
     const double d01 = MmDistance(ctx, ODPoint{b[0].cx, b[0].cy}, ODPoint{b[1].cx, b[1].cy});
     const double d12 = MmDistance(ctx, ODPoint{b[1].cx, b[1].cy}, ODPoint{b[2].cx, b[2].cy});
     const double d20 = MmDistance(ctx, ODPoint{b[2].cx, b[2].cy}, ODPoint{b[0].cx, b[0].cy});
-    // Two real fingers and one crossing of their shadows: the ghost faces the longest side.
+    int crossing = 1;
     if (d01 > d12 && d01 > d20) {
-        b[2].trueFlag = 0;
+        crossing = 2;
     } else if (d12 > d01 && d12 > d20) {
-        b[0].trueFlag = 0;
-    } else {
-        b[1].trueFlag = 0;
+        crossing = 0;
     }
+    b[crossing].trueFlag = 0;
+    return crossing;
+}
+
+// First verdict on a polygon from the beams only it lies across.
+bool OwnsEnoughBeams(const CoreContext* ctx, const _MINI_POLYGON& blob, bool edgeAware) {
+    const int hits = static_cast<int>(blob.hitCount);
+    if (edgeAware && InInnerRegion(ctx, blob)) return hits > 2;
+    return hits >= UniqueThreshold(ctx);
 }
 
 void ExplainBeams(CoreContext* ctx, bool edgeAware) {
@@ -188,12 +197,7 @@ void ExplainBeams(CoreContext* ctx, bool edgeAware) {
     const int threshold = UniqueThreshold(ctx);
     for (int b = 0; b < ctx->blobCount; ++b) {
         _MINI_POLYGON& blob = ctx->blobs[b];
-        const int hits = static_cast<int>(blob.hitCount);
-        if (edgeAware && InInnerRegion(ctx, blob)) {
-            blob.trueFlag = hits > 2 ? 1 : 0;
-        } else {
-            blob.trueFlag = hits >= threshold ? 1 : 0;
-        }
+        blob.trueFlag = OwnsEnoughBeams(ctx, blob, edgeAware) ? 1 : 0;
     }
     ExplainGreedily(ctx, slots, threshold);
 }
@@ -206,7 +210,14 @@ void RemoveFalseBlobsGeneral(CoreContext* ctx, bool edgeAware) {
         return;
     }
     if (ctx->runsY == 2 && ctx->deadBeam == 0 && ctx->blobCount == 3) {
-        ThreeBlobRule(ctx);
+        // Three real fingers, two of them on one row, also leave three candidates: the one the
+        // rule takes for the crossing stays when blocked beams of its own prove it real.
+        const int slots = CollectBlobBeams(ctx);
+        CountUniqueBeams(ctx, slots);
+        const int crossing = ThreeBlobRule(ctx);
+        if (OwnsEnoughBeams(ctx, ctx->blobs[crossing], edgeAware)) {
+            ctx->blobs[crossing].trueFlag = 1;
+        }
     } else {
         ExplainBeams(ctx, edgeAware);
     }

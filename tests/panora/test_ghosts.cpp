@@ -95,6 +95,33 @@ TEST_F(GhostRemoval, ThreeCandidatesDropTheOneFacingTheLongestSide) {
     }
 }
 
+TEST_F(GhostRemoval, ThreeCandidatesWithBeamsKeepThreeFingersButDropACrossing) {
+    // Two fingers and the crossing of one's row with the other's column: the crossing goes.
+    Shadows({{1, 0.3, 0.3, 10}, {2, 0.6, 0.6, 10}});
+    AddCandidate(0.3, 0.3, 8);
+    AddCandidate(0.6, 0.3, 8);
+    AddCandidate(0.6, 0.6, 8);
+    Runs(3, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    ASSERT_EQ(2, +ctx_->blobCount);
+    EXPECT_TRUE(Kept(0.3, 0.3));
+    EXPECT_TRUE(Kept(0.6, 0.6));
+
+    // Three fingers, two on one row: the candidate facing the longest side is a finger whose
+    // own slanted beams are blocked, so all three stay.
+    ctx_->blobCount = 0;
+    Shadows({{1, 0.3, 0.4, 10}, {2, 0.6, 0.4, 10}, {3, 0.45, 0.7, 10}});
+    AddCandidate(0.3, 0.4, 8);
+    AddCandidate(0.6, 0.4, 8);
+    AddCandidate(0.45, 0.7, 8);
+    Runs(3, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    ASSERT_EQ(3, +ctx_->blobCount);
+    EXPECT_TRUE(Kept(0.3, 0.4));
+    EXPECT_TRUE(Kept(0.6, 0.4));
+    EXPECT_TRUE(Kept(0.45, 0.7));
+}
+
 TEST_F(GhostRemoval, RealPolygonsEightMillimetresApartAreMerged) {
     // Two real contacts on a diagonal, 8 mm apart: both are confirmed, then the smaller goes.
     const double mmX = model_->geometry.ledsX * model_->geometry.mmPerLed();

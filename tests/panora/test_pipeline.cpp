@@ -125,6 +125,25 @@ TEST_F(PipelineTest, ThreeFingersNoGhosts) {
     }
 }
 
+TEST_F(PipelineTest, ThreeFingersTwoOnOneRowAreAllReported) {
+    // Two rows of shadows and three candidates, as with two fingers and one crossing; here all
+    // three are fingers.
+    const std::vector<Finger> layouts[] = {
+        {{1, 0.3, 0.4, 10}, {2, 0.6, 0.4, 10}, {3, 0.45, 0.7, 10}},
+        {{1, 0.25, 0.5, 10}, {2, 0.5, 0.5, 10}, {3, 0.8, 0.2, 10}},
+    };
+    for (const auto& fingers : layouts) {
+        for (int frame = 0; frame < 12; ++frame) {
+            const std::vector<Touch> t = pipe_.Step(fingers);
+            if (frame < 4) continue;
+            EXPECT_EQ(2, +pipe_.ctx()->runsY);
+            ASSERT_EQ(3u, t.size()) << "frame " << frame;
+            for (const Finger& f : fingers) ExpectNear(t, f);
+        }
+        Lift();
+    }
+}
+
 TEST_F(PipelineTest, LoneThinTouchIsRescued) {
     // A 2.7 mm stylus between two straight Y beams: only X LEDs see it straight on, so detection
     // only has a full-height rectangle, and carving leaves nothing of it.
