@@ -1,5 +1,7 @@
 // The TCP classes against real loopback sockets.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cerrno>
@@ -70,6 +72,47 @@ struct ClientPair {
     Listener listener;
     VexoTCPClient client;
     Peer peer;
+};
+
+// A bare blocking socket connected to a raw peer.
+struct ManagerPair {
+    ManagerPair() {
+        EXPECT_TRUE(manager.Create());
+        EXPECT_TRUE(manager.Connect("127.0.0.1", listener.Port()));
+        peer = listener.Accept();
+        EXPECT_TRUE(peer.Valid());
+    }
+
+    Listener listener;
+    VexoTCPManager manager;
+    Peer peer;
+};
+
+// Blocks SIGPIPE on this thread while alive: a SIGPIPE raised meanwhile stays
+// pending even though the process ignores it, so it can be seen.
+class SigpipeWatch {
+public:
+    SigpipeWatch() {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_previous);
+    }
+    ~SigpipeWatch() {
+        if (Raised()) {
+            int sig = 0;
+            sigwait(&m_pipe, &sig);
+        }
+        pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+    }
+    bool Raised() const {
+        sigset_t pending;
+        sigemptyset(&pending);
+        return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    }
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_previous;
 };
 
 }  // namespace
@@ -450,4 +493,138 @@ TEST(TcpClientSetup, ConnectFailureIsLoggedAndLeavesNoSocket) {
         log.Contains(L"Exception - Connect(127.0.0.1, " + std::to_wstring(port) + L") failed"));
     EXPECT_FALSE(client.Send("x"));
     EXPECT_TRUE(log.Contains(L"Exception - Trying to Send while not connected"));
+}
+
+TEST(TcpTextSend, ASlowReaderNeverGrowsTheBacklogBeyondOneMessage) {
+    ClientPair pair(4096);
+    ASSERT_TRUE(pair.client.SetSendBufferSize(4096));
+    const std::string first(64 * 1024, 'f');
+    ASSERT_TRUE(pair.client.Send(first));
+    const std::size_t bound = first.size() + 1;
+    ASSERT_FALSE(pair.client.GetPending().empty()) << "buffers too large for this check";
+
+    // The reader takes less per frame than a frame brings; queuing every new
+    // frame behind the unsent rest would grow the backlog without end.
+    std::string expected = first + '\0';
+    std::string received;
+    const std::string frame(16 * 1024, 'y');
+    for (int i = 0; i < 40; ++i) {
+        received += pair.peer.ReadExactly(8192, std::chrono::milliseconds(20));
+        if (pair.client.Send(frame)) expected += frame + '\0';
+        ASSERT_LE(pair.client.GetPending().size(), bound) << "after frame " << i;
+    }
+
+    // Whatever was accepted arrives whole and in order.
+    int next = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        received += pair.peer.ReadAvailable();
+        if (pair.client.GetPending().empty()) return true;
+        const std::string text = "end" + std::to_string(next++);
+        if (pair.client.Send(text)) expected += text + '\0';
+        return false;
+    }));
+    received += pair.peer.ReadExactly(expected.size() - received.size());
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "stream differs from the accepted messages";
+}
+
+TEST(TcpSignals, WritesToAVanishedPeerRaiseNoSigpipe) {
+    SigpipeWatch watch;
+    ManagerPair pair;
+    VexoTCPManager& manager = pair.manager;
+    Peer& peer = pair.peer;
+    peer.Abort();
+    // The reset is reported once; every later write meets a broken pipe.
+    ASSERT_TRUE(WaitUntil([&] { return manager.Send("x", 1) < 0; }));
+    EXPECT_EQ(manager.Send("x", 1), -1);
+    EXPECT_EQ(manager.Write("xy", 2), -1);
+    EXPECT_EQ(manager.SendAll("xy", 2), 0) << "a broken pipe means the peer is gone";
+    EXPECT_FALSE(manager.HasSocket());
+    EXPECT_FALSE(watch.Raised());
+}
+
+TEST(TcpManager, AcceptLimitResolutionAndSocketlessCalls) {
+    VexoTCPManager none;
+    char buf[4];
+    EXPECT_EQ(none.Receive(buf, 4), -1);
+    EXPECT_EQ(none.ReceiveAll(buf, 4), -1);
+    EXPECT_EQ(none.Write("x", 1), -1);
+    EXPECT_FALSE(none.Listen(4));
+    EXPECT_FALSE(none.Connect("127.0.0.1", 1)) << "no socket";
+    EXPECT_EQ(none.GetSendBufferSize(), 0);
+    EXPECT_EQ(none.GetReceiveBufferSize(), 0);
+    VexoTCPManager target;
+    EXPECT_FALSE(none.Accept(target));
+
+    VexoTCPManager unresolved;
+    ASSERT_TRUE(unresolved.Create());
+    EXPECT_FALSE(unresolved.Connect("no-such-host.invalid", 80));
+    EXPECT_TRUE(unresolved.HasSocket()) << "a failed connect keeps the socket for the caller";
+
+    EXPECT_TRUE(VexoTCPManager::CheckHost("127.0.0.1"));
+    EXPECT_FALSE(VexoTCPManager::CheckHost("not.a.dotted.address"));
+    EXPECT_FALSE(VexoTCPManager::CheckHost(nullptr));
+
+    VexoTCPManager listener;
+    ASSERT_TRUE(listener.Create());
+    ASSERT_TRUE(listener.Bind(0));
+    ASSERT_TRUE(listener.Listen(5));
+    EXPECT_EQ(listener.GetMaxConnections(), 5);
+    sockaddr_in local{};
+    ASSERT_TRUE(listener.GetInetAddr(local));
+    const int port = ntohs(local.sin_port);
+    listener.SetTimeoutAccept(1);
+    VexoTCPManager accepted;
+    EXPECT_FALSE(listener.Accept(accepted)) << "nobody connects within the limit";
+    EXPECT_FALSE(accepted.HasSocket());
+
+    Peer peer = Peer::Connect(port);
+    ASSERT_TRUE(peer.Valid());
+    ASSERT_TRUE(listener.Accept(accepted));
+    sockaddr_in remote{};
+    ASSERT_TRUE(accepted.GetRemoteAddr(remote));
+    EXPECT_EQ(ntohs(remote.sin_port), peer.LocalPort());
+}
+
+TEST(TcpManager, ReceiveAllFailsWhenThePeerClosesEarly) {
+    ManagerPair pair;
+    VexoTCPManager& manager = pair.manager;
+    Peer& peer = pair.peer;
+    peer.Write("abc");
+    peer.Close();
+    char buf[8];
+    EXPECT_EQ(manager.ReceiveAll(buf, 8), -1) << "three of eight bytes, then the end";
+}
+
+TEST(TcpRawReceive, ReceiveRawEndsAtTheFirstZeroByte) {
+    ClientPair pair;
+    pair.peer.Write(std::string("ab\0cd", 5));
+    std::string raw;
+    ASSERT_TRUE(WaitUntil([&] { return !(raw = pair.client.ReceiveRaw()).empty(); }));
+    EXPECT_EQ(raw, "ab");
+    EXPECT_EQ(pair.client.GetNumReceivedBytes(), 5);
+}
+
+TEST(TcpRawSend, RawSendToAVanishedPeerClosesTheClient) {
+    ClientPair pair;
+    pair.peer.Abort();
+    EXPECT_TRUE(WaitUntil([&] {
+        pair.client.SendRaw("raw");
+        return !pair.client.IsConnected();
+    }));
+    EXPECT_FALSE(pair.client.SendRawBytes("x", 1));
+    EXPECT_FALSE(pair.client.SendRawBytes("x", 0));
+}
+
+TEST_F(ServerTest, TextAndRawToAllThroughTheServer) {
+    EXPECT_FALSE(server.SendRawBytesToAll("x", 1)) << "no client yet";
+    Peer peer;
+    const int id = ConnectPeer(peer);
+    ASSERT_GE(id, 0);
+    peer.Write("hello[/TCP]");
+    std::string message;
+    ASSERT_TRUE(WaitUntil([&] { return !(message = server.Receive(id)).empty(); }));
+    EXPECT_EQ(message, "hello");
+    ASSERT_TRUE(server.SendRawBytesToAll("raw", 3));
+    EXPECT_EQ(peer.ReadExactly(3), "raw") << "raw bytes carry no terminator";
 }
