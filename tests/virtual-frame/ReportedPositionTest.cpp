@@ -69,3 +69,30 @@ TEST(BuiltinScenariosThroughTheLibrary, TouchCountsAndPositionsFollowTheFingers)
         EXPECT_EQ(+ctx->outBlobCount, 0) << name;
     }
 }
+
+// Two fingers on a diagonal shadow four crossings of straight beams; only the slanted beams tell
+// the two touches from the two ghosts. The library keeps the right pair on every model only when
+// the beam model's slanted lines, their partner LEDs and their bits agree with the library's.
+TEST_P(ReportedPosition, SlantedBeamsTellTouchesFromGhosts) {
+    const FrameModel& m = *findFrameModel(GetParam());
+    const double pairs[][4] = {{0.3, 0.3, 0.7, 0.65}, {0.65, 0.3, 0.35, 0.7}};
+    for (const auto& p : pairs) {
+        auto ctx = vftest::makeContext(m);
+        BeamModel beams(m);
+        const std::vector<Finger> fingers = {{1, p[0], p[1], 12.0}, {2, p[2], p[3], 12.0}};
+        for (int frame = 0; frame < 20; ++frame) {
+            vftest::feed(ctx.get(), encodeScan(m, beams.scan(fingers)));
+            OrdaloUpdateBlobs(ctx.get());
+        }
+        ASSERT_EQ(+ctx->outBlobCount, 2)
+            << m.name << " fingers at " << p[0] << "," << p[1] << " and " << p[2] << "," << p[3];
+        for (const Finger& f : fingers) {
+            double nearest = 1e9;
+            for (int b = 0; b < 2; ++b) {
+                nearest = std::min(
+                    nearest, std::hypot(ctx->outBlobs[b].cx - f.x, ctx->outBlobs[b].cy - f.y));
+            }
+            EXPECT_LT(nearest, 2.0 / m.geometry.ledsY) << m.name << " finger " << f.id;
+        }
+    }
+}
