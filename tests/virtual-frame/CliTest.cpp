@@ -175,6 +175,9 @@ TEST_F(VirtualFrameProgram, RefusesAMalformedScenarioFileAndBadOptions) {
         {{"--reboot-every", "0"}, "--reboot-every needs a whole number from 1"},
         {{"--noise", "1.5"}, "--noise needs a probability"},
         {{"--unplug-after", "soon"}, "--unplug-after needs a number of seconds"},
+        // Slower than the player can time its scans: the scenario would play at the wrong speed.
+        {{"--rate", "0.05"}, "--rate needs a number of scans per second"},
+        {{"--rate", "2001"}, "--rate needs a number of scans per second"},
     };
     for (const auto& r : refused) {
         std::vector<std::string> args = {"--dir", dir_};

@@ -7,6 +7,7 @@
 
 #include "VirtualFrame/BeamModel.h"
 #include "VirtualFrame/FrameModel.h"
+#include "VirtualFrame/FramePlayer.h"
 
 namespace {
 
@@ -87,12 +88,11 @@ const std::vector<OptionSpec>& Table() {
          }},
         {"--rate", "HZ", "raw scans per second in software mode (default 120)",
          [](const std::string& v, VirtualFrameOptions& o) {
-             char* end = nullptr;
-             double hz = std::strtod(v.c_str(), &end);
-             if (v.empty() || *end || !(hz > 0) || hz > 2000) {
-                 return "--rate needs a number of scans per second in (0, 2000], got '" + v + "'";
+             // The player times its scans by the same rate; it holds no slower one.
+             if (!ParseNumber(v, VirtualFrame::FramePlayer::kMinRateHz, 2000.0, o.scanRate)) {
+                 return "--rate needs a number of scans per second from 0.1 to 2000, got '" + v +
+                        "'";
              }
-             o.scanRate = hz;
              return std::string();
          }},
         {"--model", "NAME", "frame model of the catalogue (see --list-models)",
