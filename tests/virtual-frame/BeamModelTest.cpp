@@ -302,6 +302,10 @@ TEST(Catalogue, FormatAndMirrorsFollowTheGeometry) {
         {geometry(29, 8, 4, 4), RawFormat::Unsupported, true, true},
         {geometry(29, 17, 4, 4), RawFormat::Unsupported, true, true},
         {geometry(29, 9, 4, 4, 600, 500), RawFormat::Unsupported, true, true},  // > 1024 entries
+        // 960 entries of 15 lines: more beams (14400) than the library's per-beam tables hold.
+        {geometry(29, 15, 5, 5, 600, 360), RawFormat::Unsupported, true, true},
+        {geometry(55, 15, 5, 5, 600, 360), RawFormat::Unsupported, true, true},
+        {geometry(55, 15, 5, 5, 600, 355), RawFormat::HalfLines15, true, true},  // 14325 beams
     };
     for (const Case& c : cases) {
         const FrameModel m = makeFrameModel("probe", "", c.g);

@@ -71,6 +71,8 @@ RawFormat rawFormatFor(const FrameGeometry& g) {
     if (g.ledsX < 1 || g.ledsY < 1 || g.gapX < 1 || g.gapY < 1 || g.entryCount() > 1024) {
         return RawFormat::Unsupported;
     }
+    // The library keeps per-beam tables of 14336 entries.
+    if (g.entryCount() * g.linesX > 14336) return RawFormat::Unsupported;
     // The fixes rotate each word by its LED group number held in a signed byte.
     if ((g.ledsX - 1) / g.gapX > 127 || (g.ledsY - 1) / g.gapY > 127) return RawFormat::Unsupported;
     if (inches > 30 && g.linesX == 5 && g.linesY == 5) return RawFormat::Compressed5;
