@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -316,4 +317,38 @@ TEST(TuioModes, DisabledRoutesStayQuietButFramesStillCount) {
     ASSERT_TRUE(tuio.GetServer().SendToAll("marker"));
     EXPECT_EQ(peer.ReadUntilNul(), std::string("marker\0", 7));
     EXPECT_FALSE(lo.Receive(200)) << "no datagram with the OSC route off";
+}
+
+TEST(TuioLifecycle, AFailedTcpStartLeavesTheOscRouteWorking) {
+    outputtest::LogRecorder log;
+    VexoTCPServer occupant;
+    ASSERT_TRUE(occupant.Setup(0, false));
+    LoDecoder lo;
+    ASSERT_TRUE(lo.Valid());
+    TUIO tuio;
+    EXPECT_FALSE(tuio.Setup("127.0.0.1", occupant.GetPort(), lo.Port(), 1, 1));
+    EXPECT_TRUE(log.Contains(L"Exception - Bind(port = " + std::to_wstring(occupant.GetPort()) +
+                             L") failed"));
+    EXPECT_FALSE(tuio.GetServer().IsConnected());
+    Table t;
+    t.Put(4, 0.4f, 0.4f);
+    for (int call = 1; call <= 2; ++call) {
+        lo.Clear();
+        tuio.SendMsg(t.touches.data(), kVexoTouchTableSize, t.flags.data());
+        ASSERT_TRUE(lo.Receive(5000));
+        ASSERT_EQ(lo.messages.size(), 3u);
+        EXPECT_EQ(lo.messages[2].args[1].i, call);
+    }
+}
+
+TEST(TuioLifecycle, DestroyingTheOutputClosesItsTcpClients) {
+    LoDecoder lo;
+    ASSERT_TRUE(lo.Valid());
+    auto tuio = std::make_unique<TUIO>();
+    ASSERT_TRUE(tuio->Setup("127.0.0.1", 0, lo.Port(), 1, 1));
+    Peer peer = Peer::Connect(tuio->GetTcpPort());
+    ASSERT_TRUE(peer.Valid());
+    ASSERT_TRUE(WaitUntil([&] { return tuio->GetServer().GetNumClients() == 1; }));
+    tuio.reset();
+    EXPECT_TRUE(peer.WaitClosed());
 }
