@@ -44,6 +44,13 @@ bool GeometryFits(const CoreContext* ctx, const SetupParams* p) {
         p->linesY > PANORA_MAX_LINES) {
         return false;
     }
+    // Line k of an LED is bit lines-1-k around the straight beam in the middle: an even count
+    // has no middle.
+    if (p->linesX % 2 == 0 || p->linesY % 2 == 0) return false;
+    // The X lines are read through the slope table's second block, centred on the Y lines'
+    // middle, and by the Y lines' bit numbering: an X LED with more lines on either side of its
+    // straight beam than a Y LED would be read outside both.
+    if (p->linesX / 2 > p->linesY / 2) return false;
     if (p->ledGapX < 1 || p->ledGapY < 1) return false;
     const int64_t countX = int64_t{p->ledsX} + 2 * int64_t{ctx->padLedsX};
     const int64_t countY = int64_t{p->ledsY} + 2 * int64_t{ctx->padLedsY};

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "PanoraCore.h"
@@ -80,6 +81,9 @@ TEST(ScreenSetup, RefusesGeometriesTheContextCannotHold) {
         {"more than 14336 beams", {40.0f, 600, 400, 15, 15, 2, 2}},
         {"16 lines", {40.0f, 100, 60, 16, 16, 2, 2}},
         {"no lines", {40.0f, 100, 60, 0, 7, 2, 2}},
+        {"even lines: no straight beam", {19.0f, 72, 58, 6, 6, 6, 5}},
+        {"more X lines than the Y lines' table block", {19.0f, 72, 58, 11, 7, 6, 5}},
+        {"one Y line under seven X lines", {40.0f, 100, 60, 7, 1, 2, 2}},
         {"no LEDs", {19.0f, 0, 58, 7, 7, 6, 5}},
         {"negative virtual LEDs", {19.0f, 72, 58, 7, 7, 6, 5, -1, 0}},
         {"zero gap", {19.0f, 72, 58, 7, 7, 0, 5}},
@@ -168,4 +172,39 @@ TEST(ScreenCalibration, StoresPointsAndRatiosWithoutChangingTheMapping) {
     ASSERT_EQ(+ctx->blobCount, 1);
     EXPECT_NEAR(ctx->blobs[0].cx, 0.75f, 1e-6);
     EXPECT_NEAR(ctx->blobs[0].cy, 0.4f, 1e-6);
+}
+
+TEST(ScreenSetup, EveryAcceptedGeometryRunsFramesInsideTheContext) {
+    // Whatever set-up accepts, later frames must stay within the context's arrays (ASan and
+    // UBSan builds check every index).
+    std::mt19937 rng(77);
+    auto pick = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
+    int accepted = 0;
+    for (int round = 0; round < 400 && accepted < 40; ++round) {
+        Geometry g{static_cast<float>(pick(10, 130)),
+                   pick(1, 200),
+                   pick(1, 120),
+                   pick(1, 16),
+                   pick(1, 16),
+                   pick(1, 20),
+                   pick(1, 20),
+                   pick(0, 4),
+                   pick(0, 4)};
+        auto ctx = NewContext();
+        ctx->padLedsX = g.padX;
+        ctx->padLedsY = g.padY;
+        SetupParams p = ParamsFor(g);
+        if (OrdaloScreenSetup(ctx.get(), &p) != 1) continue;
+        ++accepted;
+        SCOPED_TRACE(::testing::Message() << g.inches << " in " << g.ledsX << "x" << g.ledsY
+                                          << " lines " << g.linesX << "/" << g.linesY);
+        for (int frame = 0; frame < 4; ++frame) {
+            std::vector<uint8_t> raw(rng() % 2049);
+            for (auto& b : raw) b = static_cast<uint8_t>(rng() | rng());
+            panora_test::FillAndFix(ctx.get(), raw);
+            EXPECT_EQ(OrdaloUpdateBlobs(ctx.get()), 1u);
+            ASSERT_LE(+ctx->outBlobCount, PANORA_MAX_IDS);
+        }
+    }
+    EXPECT_GE(accepted, 20);
 }
