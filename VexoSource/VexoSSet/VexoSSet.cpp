@@ -5,6 +5,11 @@
 #include <cstring>
 
 namespace VexoSource {
+namespace {
+
+constexpr int kMaxHexWidth = 64;
+
+}  // namespace
 
 int VexoSSet<char>::Format(char* buffer, std::size_t size, const char* format, ...) {
     if (!buffer || size == 0) return -1;
@@ -23,8 +28,10 @@ int VexoSSet<char>::Format(char* buffer, std::size_t size, const char* format, .
 
 std::string VexoSSet<char>::UIntToHexString(u32 value, bool emptyForZero, int width, char fill) {
     if (emptyForZero && value == 0) return std::string();
+    // Widths beyond the eight digits of a u32 still pad, as a "%0.<width>X" format would;
+    // only an absurd width is bounded.
     if (width < 0) width = 0;
-    if (width > 8) width = 8;
+    if (width > kMaxHexWidth) width = kMaxHexWidth;
     char digits[16];
     std::snprintf(digits, sizeof digits, "%X", value);
     std::string text(digits);

@@ -18,8 +18,8 @@ public:
     static int Format(char* buffer, std::size_t size, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
 
-    // Upper-case hexadecimal, padded to `width` digits with `fill`. Empty when
-    // emptyForZero is set and the value is 0.
+    // Upper-case hexadecimal, padded to `width` digits (at most 64) with `fill`; never cut.
+    // Empty when emptyForZero is set and the value is 0.
     static std::string UIntToHexString(u32 value, bool emptyForZero = false, int width = 0,
                                        char fill = '0');
     // Two upper-case digits per byte, no separators; `fill` pads bytes below 0x10.

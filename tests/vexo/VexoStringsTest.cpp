@@ -33,6 +33,9 @@ TEST(VexoHexTest, UIntToHexString) {
     EXPECT_EQ(Hex::UIntToHexString(5, false, 4), "0005");
     EXPECT_EQ(Hex::UIntToHexString(0x4B5D1001u, false, 2), "4B5D1001");  // never cut
     EXPECT_EQ(Hex::UIntToHexString(0xABu, false, 4, ' '), "  AB");
+    // Wider than the eight digits a u32 needs: padded all the same.
+    EXPECT_EQ(Hex::UIntToHexString(5, false, 10), "0000000005");
+    EXPECT_EQ(Hex::UIntToHexString(0xFFFFFFFFu, false, 12), "0000FFFFFFFF");
 }
 
 TEST(VexoHexTest, BytesAndBack) {
