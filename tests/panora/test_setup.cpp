@@ -208,3 +208,52 @@ TEST(ScreenSetup, EveryAcceptedGeometryRunsFramesInsideTheContext) {
     }
     EXPECT_GE(accepted, 20);
 }
+
+TEST(ScreenSetup, RepeatedSetUpStartsAfresh) {
+    auto ctx = ReadyContext(DefaultPanel());
+    const std::vector<uint8_t> blocked(130, 0x7F);  // every beam of every LED blocked
+    for (int i = 0; i < 120; ++i) {
+        panora_test::FillAndFix(ctx.get(), blocked);
+        ctx->lastFrameBlobs = 0;
+    }
+    ASSERT_NE(+ctx->background[0], 0xFFFF) << "the frame was learned as background";
+    ctx->blobCount = 5;
+    ctx->transientCount = 3;
+    ctx->trackCount = 3;
+    ctx->lastId = 9;
+    ctx->dropLargeBlobs = 1;
+    ctx->mirrorX = 0;
+    OrdaloScreenCalibration(ctx.get(), {0.1f, 0.1f}, {0.5f, 0.9f}, {0.0f, 0.0f}, {0.5f, 0.5f});
+
+    // The same device after a reconnection, now with virtual LEDs on X.
+    ctx->padLedsX = 1;
+    SetupParams p = ParamsFor(DefaultPanel());
+    ASSERT_EQ(OrdaloScreenSetup(ctx.get(), &p), 1u);
+    EXPECT_EQ(+ctx->ledCountX, 74);
+    EXPECT_EQ(+ctx->entryCount, 132);
+    EXPECT_EQ(+ctx->frameCounter, 0u);
+    EXPECT_EQ(+ctx->blobCount, 0);
+    EXPECT_EQ(+ctx->transientCount, 0);
+    EXPECT_EQ(+ctx->trackCount, 0);
+    EXPECT_EQ(+ctx->lastId, 0u);
+    EXPECT_EQ(+ctx->dropLargeBlobs, 0u);
+    EXPECT_EQ(+ctx->mirrorX, 1u);
+    EXPECT_EQ(+ctx->historySlot, 0);
+    for (int e = 0; e < 132; ++e) ASSERT_EQ(+ctx->background[e], 0xFFFF) << e;
+    for (int b = 0; b < PANORA_MAX_BEAMS; ++b) ASSERT_EQ(+ctx->beamBalance[b], 0) << b;
+    for (int e = 0; e < 132; ++e) ASSERT_EQ(+ctx->scanHistory[0][e], 0xFFFF) << e;
+    const ODPoint cal[4] = {{0, 0}, {1, 1}, {0, 0}, {1, 1}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(ctx->calPoints[i].x, cal[i].x);
+        EXPECT_FLOAT_EQ(ctx->calPoints[i].y, cal[i].y);
+    }
+    EXPECT_FLOAT_EQ(ctx->calRatioX, 1.0f);
+    EXPECT_FLOAT_EQ(ctx->calRatioY, 1.0f);
+
+    // Frames of the new geometry carry the virtual LEDs once.
+    panora_test::FillAndFix(ctx.get(), std::vector<uint8_t>(130, 0x00));
+    EXPECT_EQ(+ctx->entryCount, 132);
+    EXPECT_EQ(+ctx->scan[58], 0x80);
+    EXPECT_EQ(+ctx->scan[131], 0x80);
+    EXPECT_EQ(ctx->scan[59] & 0x08, 0x08) << "the first physical X LED's straight beam arrived";
+}
