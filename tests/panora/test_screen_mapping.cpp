@@ -194,3 +194,29 @@ TEST(ScreenMapping, ACollapsedTriangleMapsNothing) {
     EXPECT_FLOAT_EQ(p.x, -1.0f);
     EXPECT_FLOAT_EQ(p.y, -1.0f);
 }
+
+TEST(ScreenMapping, ReferenceSpanScalesTheQuadrilateralAboutItsCentre) {
+    auto ctx = ReadyContext(DefaultPanel());
+    // Reference points two units apart: the measured quadrilateral shrinks by half about the
+    // crossing of its diagonals, (1, 1).
+    EXPECT_EQ(OrdaloScreenCalibrationEx(ctx.get(), {0, 0}, {0, 2}, {9, 9}, {2, 0}, {0.2f, 0.2f},
+                                        {0.2f, 1.8f}, {1.8f, 1.8f}, {1.8f, 0.2f}),
+              1u);
+    EXPECT_FLOAT_EQ(ctx->mapCentre.x, 1.0f);
+    EXPECT_FLOAT_EQ(ctx->mapCentre.y, 1.0f);
+    // Triangles a4 a7 a5 and a7 a6 a5 of the scaled corners.
+    const ODPoint want[6] = {{0.6f, 0.6f}, {1.4f, 0.6f}, {0.6f, 1.4f},
+                             {1.4f, 0.6f}, {1.4f, 1.4f}, {0.6f, 1.4f}};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_NEAR(ctx->frameTri[i].x, want[i].x, 1e-6) << i;
+        EXPECT_NEAR(ctx->frameTri[i].y, want[i].y, 1e-6) << i;
+    }
+    ODPoint centre{1.0f, 1.0f};
+    EXPECT_EQ(touchFrameToScreenSpace(ctx.get(), &centre), 2u);
+    EXPECT_NEAR(centre.x, 0.5f, 1e-6);
+    EXPECT_NEAR(centre.y, 0.5f, 1e-6);
+    ODPoint corner{1.4f, 1.4f};
+    EXPECT_EQ(touchFrameToScreenSpace(ctx.get(), &corner), 5u);
+    EXPECT_NEAR(corner.x, 1.0f, 1e-5);
+    EXPECT_NEAR(corner.y, 1.0f, 1e-5);
+}
