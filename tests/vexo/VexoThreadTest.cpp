@@ -17,7 +17,8 @@ using vexotest::SecondsSince;
 
 namespace {
 
-// Checks its status every `checkMs`, and only after `ignoreMs` have passed.
+// Checks its status every `checkMs`, and only after `ignoreMs` have passed and while
+// m_hold is clear.
 class PollingLoop : public VexoThread {
 public:
     PollingLoop(u32 checkMs, u32 ignoreMs) : m_checkMs(checkMs), m_ignoreMs(ignoreMs) {}
@@ -25,12 +26,13 @@ public:
     void ThreadFunc() override {
         m_entered = true;
         const u64 start = VexoGetElapsedTimeMillis();
-        while (VexoGetElapsedTimeMillis() - start < m_ignoreMs || !GetThreadStatus()) {
+        while (m_hold || VexoGetElapsedTimeMillis() - start < m_ignoreMs || !GetThreadStatus()) {
             ++m_passes;
             VexoSleep(m_checkMs);
         }
         m_left = true;
     }
+    std::atomic<bool> m_hold{false};
     std::atomic<bool> m_entered{false};
     std::atomic<bool> m_left{false};
     std::atomic<int> m_passes{0};
@@ -120,18 +122,28 @@ TEST(VexoThreadTest, StopWaitsForTheLoopJoinsItAndLogs) {
 
 TEST(VexoThreadTest, LoopThatIsLateIsWaitedForNotAbandoned) {
     LogCapture log(0);
-    PollingLoop loop(20, 1500);
+    PollingLoop loop(20, 0);
+    // The loop ignores the stopped status until the late-loop complaint is logged, however
+    // slowly the machine runs.
+    loop.m_hold = true;
     ASSERT_EQ(loop.StartThread(), 0);
     ASSERT_TRUE(LogCapture::WaitFor([&] { return loop.m_entered.load(); }));
+    const std::wstring late = L"Exception - Unable to stop thread " + Hex8(&loop);
     const auto start = Clock::now();
     std::thread first([&] { loop.StopThread(); });
+    std::thread releaser([&] {
+        LogCapture::WaitFor([&] { return log.Contains(late); });
+        VexoSleep(100);
+        loop.m_hold = false;
+    });
     // A second caller, arriving while the first one waits, must not return earlier either.
-    ASSERT_TRUE(LogCapture::WaitFor([&] { return !loop.HasNativeThread(); }));
+    EXPECT_TRUE(LogCapture::WaitFor([&] { return !loop.HasNativeThread(); }));
     loop.StopThread();
     EXPECT_TRUE(loop.m_left);  // StopThread never returns while the loop runs
     first.join();
+    releaser.join();
     EXPECT_LT(SecondsSince(start), 6.0);
-    EXPECT_TRUE(log.Contains(L"Exception - Unable to stop thread " + Hex8(&loop)));
+    EXPECT_TRUE(log.Contains(late));
     EXPECT_EQ(log.Count(L"Debug - Thread terminated"), 1u);
 }
 
