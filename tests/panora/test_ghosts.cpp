@@ -96,26 +96,28 @@ TEST_F(GhostRemoval, ThreeCandidatesDropTheOneFacingTheLongestSide) {
 }
 
 TEST_F(GhostRemoval, ThreeCandidatesWithBeamsKeepThreeFingersButDropACrossing) {
+    // Three candidates from two rows of shadows, over the shadows of the given fingers.
+    auto removeFromThree = [&](const std::vector<VirtualFrame::Finger>& fingers) {
+        ctx_->blobCount = 0;
+        Shadows(fingers);
+        const double crossing[2] = {fingers[1].x, fingers[0].y};
+        const double third[2] = {fingers.size() > 2 ? fingers[2].x : crossing[0],
+                                 fingers.size() > 2 ? fingers[2].y : crossing[1]};
+        AddCandidate(fingers[0].x, fingers[0].y, 8);
+        AddCandidate(third[0], third[1], 8);
+        AddCandidate(fingers[1].x, fingers[1].y, 8);
+        Runs(3, 2);
+        RemoveFalseBlobsEx2(ctx_.get());
+    };
     // Two fingers and the crossing of one's row with the other's column: the crossing goes.
-    Shadows({{1, 0.3, 0.3, 10}, {2, 0.6, 0.6, 10}});
-    AddCandidate(0.3, 0.3, 8);
-    AddCandidate(0.6, 0.3, 8);
-    AddCandidate(0.6, 0.6, 8);
-    Runs(3, 2);
-    RemoveFalseBlobsEx2(ctx_.get());
+    removeFromThree({{1, 0.3, 0.3, 10}, {2, 0.6, 0.6, 10}});
     ASSERT_EQ(2, +ctx_->blobCount);
     EXPECT_TRUE(Kept(0.3, 0.3));
     EXPECT_TRUE(Kept(0.6, 0.6));
 
     // Three fingers, two on one row: the candidate facing the longest side is a finger whose
     // own slanted beams are blocked, so all three stay.
-    ctx_->blobCount = 0;
-    Shadows({{1, 0.3, 0.4, 10}, {2, 0.6, 0.4, 10}, {3, 0.45, 0.7, 10}});
-    AddCandidate(0.3, 0.4, 8);
-    AddCandidate(0.6, 0.4, 8);
-    AddCandidate(0.45, 0.7, 8);
-    Runs(3, 2);
-    RemoveFalseBlobsEx2(ctx_.get());
+    removeFromThree({{1, 0.3, 0.4, 10}, {2, 0.6, 0.4, 10}, {3, 0.45, 0.7, 10}});
     ASSERT_EQ(3, +ctx_->blobCount);
     EXPECT_TRUE(Kept(0.3, 0.4));
     EXPECT_TRUE(Kept(0.6, 0.4));
