@@ -364,7 +364,9 @@ PANORA_API void FindBlobsFun(CoreContext* ctx, int32_t n, uint32_t* found);
 /* ---- False-blob removal ------------------------------------------------------------------- */
 
 /* Ghost removal of the pipeline. A beam records the first 10 polygons lying across it; further
- * polygons are ignored for that beam. */
+ * polygons are ignored for that beam. Of three candidates from two rows of shadows, the one
+ * facing the longest side is dropped as a crossing unless it lies alone across as many blocked
+ * beams as a confirmed polygon needs (then it is a third finger and all three stay). */
 PANORA_API void RemoveFalseBlobsEx2(CoreContext* ctx);
 /* Older forms, not used by the pipeline. RemoveFalseBlobs: drops polygons below minArea, a
  * polygon where a close row neighbour's row meets a close column neighbour's column (both at
