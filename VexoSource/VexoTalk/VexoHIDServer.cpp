@@ -33,8 +33,9 @@ u32 VexoHIDServer::Bind(const std::string& path) {
     }
     ok = ok && m_device->IsPrepared(path);
     if (ok) {
-        VexoHIDCaps_S caps;
-        if (m_device->GetCaps(caps) && caps.maxInputReportSize != VEXO_REPORT_SIZE) {
+        VexoHIDCaps_S caps{};
+        m_readable = m_device->GetCaps(caps) && caps.maxInputReportSize == VEXO_REPORT_SIZE;
+        if (!m_readable) {
             VEXO_LOG_EXCEPTION(L"Unsupported input report size %u of %hs", caps.maxInputReportSize,
                                path.c_str());
         }
@@ -84,7 +85,9 @@ void VexoHIDServer::ThreadFunc() {
                 PauseThread();
                 continue;
             }
-            if (m_device->IsPrepared(m_path)) {
+            // A device whose reports are not 64 bytes long refuses every read at once; reading
+            // it without a pause would burn a core, so it only idles (and can still be unplugged).
+            if (m_readable && m_device->IsPrepared(m_path)) {
                 const i32 n = m_device->ReadTimed(m_report, VEXO_REPORT_SIZE, kReadWaitMs);
                 if (n > 0 && n < i32(VEXO_REPORT_HEADER_SIZE)) {
                     VEXO_LOG_DEBUG(L"Report of %d bytes has no block header ON VexoHIDServer", n);

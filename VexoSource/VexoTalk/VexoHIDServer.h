@@ -106,6 +106,7 @@ private:
     VexoHID* m_device = nullptr;
     mutable std::shared_mutex m_deviceLock;  // SetPacket against Reset
     std::atomic<u8> m_pulledOut{0};
+    bool m_readable = false;  // the device's input reports are 64 bytes long; set by Bind
     VexoBlockAssembler m_assembler;
 
     std::mutex m_queueMutex;

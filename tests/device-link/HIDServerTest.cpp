@@ -23,6 +23,7 @@ struct Script {
     std::deque<int> results;  // per transfer: > 0 success with that length, -1 failure
     std::atomic<int> transfers{0};
     u32 reportSize = 64;
+    u32 outputSize = 0;   // 0: the same as reportSize
     int readWaitMs = -1;  // >= 0: reads only wait this long and find nothing
 };
 
@@ -38,7 +39,7 @@ public:
     }
     int Write(const u8*, size_t length) override { return Next(int(length)); }
     bool GetCaps(VexoHIDCaps_S& caps) override {
-        caps = {m_s->reportSize, m_s->reportSize, 1, 0xFF00};
+        caps = {m_s->reportSize, m_s->outputSize ? m_s->outputSize : m_s->reportSize, 1, 0xFF00};
         return true;
     }
 
@@ -68,6 +69,31 @@ protected:
 private:
     std::shared_ptr<Script> m_s;
     bool m_openable;
+};
+
+// Counts the talk thread's read attempts, whether the device takes them or refuses them.
+class CountingHID : public ScriptedHID {
+public:
+    using ScriptedHID::ScriptedHID;
+    i32 ReadTimed(u8* buffer, u32 length, u32 timeoutMs) override {
+        ++reads;
+        return ScriptedHID::ReadTimed(buffer, length, timeoutMs);
+    }
+    std::atomic<int> reads{0};
+};
+
+// A packet server whose device is scripted.
+class ScriptedServer : public VexoHIDServer {
+public:
+    explicit ScriptedServer(std::shared_ptr<Script> s) : m_s(std::move(s)) {}
+    ~ScriptedServer() override { Reset(); }
+    CountingHID* device = nullptr;
+
+protected:
+    VexoHID* CreateDevice() override { return device = new CountingHID(m_s); }
+
+private:
+    std::shared_ptr<Script> m_s;
 };
 
 TEST(VexoHIDTest, WrongLengthIsRefusedWithoutCounting) {
@@ -319,6 +345,29 @@ TEST(TalkThreadBindTest, BindFailsOnMissingFrameAndResetsCleanly) {
     u8 request[64] = {0x04, 16};
     EXPECT_EQ(server.SetPacket(request, 64), 0u);
     EXPECT_EQ(log.Count(L"Debug - Device Unprepared ON VexoHIDServer"), 1u);
+}
+
+TEST(TalkThreadBindTest, DeviceWithOtherReportSizeIdlesInsteadOfSpinning) {
+    LogCapture log;
+    auto script = std::make_shared<Script>();
+    script->reportSize = 65;  // every 64-byte read is refused at once
+    script->outputSize = 64;
+    ScriptedServer server(script);
+    ASSERT_EQ(server.Bind("scripted"), 1u);
+    EXPECT_EQ(log.Count(L"Exception - Unsupported input report size 65 of scripted"), 1u);
+    ASSERT_TRUE(WaitFor([&] { return log.CountContaining(L"Talk-thread entry") == 1; }));
+
+    // Idling, the thread looks at its device about every 8 ms; spinning on refused reads it
+    // would try hundreds of thousands of times in this window.
+    const int before = server.device->reads.load();
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_LT(server.device->reads.load() - before, 200);
+
+    // Its removal is still noticed.
+    script->results = {-1, -1, -1, -1, -1, -1};
+    u8 request[64] = {0x04, 16};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(server.SetPacket(request, 64), 0u);
+    EXPECT_TRUE(WaitFor([&] { return server.IsPulledOut() == 1; }));
 }
 
 }  // namespace
