@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -62,24 +63,46 @@ private:
 
 // ---- virtual frames ------------------------------------------------------------------------
 
+constexpr int kWriteTimeoutMs = 1000;
+
+#ifdef POLLRDHUP
+constexpr short kHangUp = POLLHUP | POLLRDHUP;
+#else
+constexpr short kHangUp = POLLHUP;
+#endif
+
 class SocketLink : public VexoHIDLink {
 public:
     explicit SocketLink(int fd) : m_fd(fd) {}
     ~SocketLink() override { close(m_fd); }
 
     int Read(u8* buffer, size_t length, int timeoutMs) override {
-        pollfd p{m_fd, POLLIN, 0};
+        pollfd p{m_fd, POLLIN | kHangUp, 0};
         int n = poll(&p, 1, timeoutMs);
         if (n < 0) return errno == EINTR ? 0 : -1;
         if (n == 0) return 0;
         ssize_t got = recv(m_fd, buffer, length, MSG_DONTWAIT);
         if (got > 0) return int(got);
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+        // An empty datagram reads like the end of the stream; only a hang-up is an unplug.
+        if (got == 0 && !(p.revents & kHangUp)) return 0;
         return -1;  // peer closed: the frame was unplugged
     }
+    // A frame that stops reading must not hold a writer (and with it the server's reset) for
+    // ever: like a USB transfer, a report that cannot leave within its time-out fails.
     int Write(const u8* buffer, size_t length) override {
-        ssize_t n = send(m_fd, buffer, length, MSG_NOSIGNAL);
-        return n < 0 ? -1 : int(n);
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+        for (;;) {
+            const ssize_t n = send(m_fd, buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n >= 0) return int(n);
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return -1;
+            pollfd p{m_fd, POLLOUT, 0};
+            poll(&p, 1, int(left.count()) + 1);
+        }
     }
     bool GetCaps(VexoHIDCaps_S& caps) override {
         caps = {VEXO_DEFAULT_REPORT_SIZE, VEXO_DEFAULT_REPORT_SIZE, 0x0001, 0xFF00};

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <deque>
+#include <future>
 #include <memory>
 
 #include "TestSupport.h"
@@ -324,6 +325,54 @@ TEST_F(TalkThreadTest, ShortReportsAreZeroPaddedAndTooShortOnesIgnored) {
     EXPECT_EQ(log.CountContaining(L"checksum failed"), 0u);
     EXPECT_EQ(log.Count(L"Debug - Report of 3 bytes has no block header ON VexoHIDServer"), 1u);
     EXPECT_TRUE(server.Empty(VEXO_QUEUE_ANSWER));
+}
+
+TEST_F(TalkThreadTest, TalkThreadLogsItsEntryAndExitWithTheServersAddress) {
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%08X", VexoAddr32(&server));
+    const std::wstring hex(address, address + std::strlen(address));
+    ASSERT_TRUE(WaitFor([&] { return log.Count(L"Debug - Talk-thread entry " + hex) == 1; }));
+    server.Reset();
+    EXPECT_EQ(log.Count(L"Debug - Talk-thread exit " + hex), 1u);
+    EXPECT_EQ(server.IsBound(), 0u);
+    EXPECT_EQ(server.GetRSync(), nullptr);
+}
+
+TEST_F(TalkThreadTest, EmptyDatagramsAreNotMistakenForAnUnplug) {
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(peer->Send({}));
+    ASSERT_TRUE(peer->Send(Block(18, 0, 1, 0)));
+    u32 found = 0;
+    std::unique_ptr<VexoPacket> p(server.GetPacket(8000, 18, found));
+    ASSERT_TRUE(p);  // read after every empty datagram
+    EXPECT_EQ(server.IsPulledOut(), 0);
+    EXPECT_EQ(log.CountContaining(L"pulled out"), 0u);
+    u8 request[64] = {0x04, 16};
+    EXPECT_EQ(server.SetPacket(request, 64), 1u);
+}
+
+TEST_F(TalkThreadTest, FrameThatStopsReadingFailsWritesInsteadOfBlockingThem) {
+    // The frame never reads: its socket fills up, then a write must give up, not wait for ever.
+    auto fill = std::async(std::launch::async, [&] {
+        u8 request[64] = {0x04, 54};
+        for (int i = 0; i < 100000; ++i) {
+            if (!server.SetPacket(request, 64)) return i;
+        }
+        return -1;
+    });
+    const bool returned = fill.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!returned) peer->Close();  // releases a blocked writer so that the test can end
+    ASSERT_TRUE(returned);
+    EXPECT_GT(fill.get(), 0);
+    EXPECT_EQ(server.IsPulledOut(), 0);  // one failed transfer is not an unplug
+
+    // Once the frame reads again, requests travel again.
+    while (!peer->Receive(milliseconds(50)).empty()) {
+    }
+    u8 request[64] = {0x04, 16};
+    EXPECT_EQ(server.SetPacket(request, 64), 1u);
+    auto got = peer->Receive(milliseconds(8000));
+    ASSERT_EQ(got.size(), 64u);
+    EXPECT_EQ(got[1], 16);
 }
 
 TEST_F(TalkThreadTest, UnplugIsReportedAsPulledOutAndWritesFail) {
