@@ -94,6 +94,52 @@ TEST(ProtocolRecordsTest, FieldsSitAtTheirWireOffsetsLittleEndian) {
     EXPECT_FLOAT_EQ(float(e.maxBlobDistance), 2.5f);
 }
 
+// The wire contract with the firmware: every field the service reads, at its byte offset.
+TEST(ProtocolRecordsTest, EveryFieldAtItsWireOffset) {
+    EXPECT_EQ(offsetof(OrdoConfig, reserved0), 0u);
+    EXPECT_EQ(offsetof(OrdoConfig, LED_Y), 15u);
+    EXPECT_EQ(offsetof(OrdoConfig, LINEX), 19u);
+    EXPECT_EQ(offsetof(OrdoConfig, LINEY), 23u);
+    EXPECT_EQ(offsetof(OrdoConfig, LEDGAPX), 27u);
+    EXPECT_EQ(offsetof(OrdoConfig, reserved36), 36u);
+    EXPECT_EQ(offsetof(OrdoSfwInfo, tuioUdpMode), 19u);
+    EXPECT_EQ(offsetof(OrdoSfwInfo, mouseEnabled), 23u);
+    EXPECT_EQ(offsetof(OrdoEffs, maxBlobs), 0u);
+    EXPECT_EQ(offsetof(OrdoEffs, minBlobSize), 4u);
+    EXPECT_EQ(offsetof(OrdoEffs, maxBlobSize), 8u);
+    EXPECT_EQ(offsetof(OrdoEffs, maxBlobDistance), 12u);
+    EXPECT_EQ(offsetof(OrdoEffs, rightClickEnabled), 16u);
+    EXPECT_EQ(offsetof(OrdoEffs, rightClickDelayMs), 20u);
+    EXPECT_EQ(offsetof(OrdoEffs, clickRange), 24u);
+    EXPECT_EQ(offsetof(OrdoEffs, doubleClickDelayMs), 28u);
+    EXPECT_EQ(offsetof(NVMPacket, index), 0u);
+    EXPECT_EQ(offsetof(NVMPacket, length), 4u);
+    EXPECT_EQ(offsetof(NVMPacket, magic), 8u);
+
+    OrdoCalib cal{};
+    cal.points[15] = 0x7ABC;
+    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&cal);
+    EXPECT_EQ(raw[34], 0xBC);
+    EXPECT_EQ(raw[35], 0x7A);
+    NVMPacket nvm{};
+    NVMFillPacket("", 0, 8, &nvm);
+    raw = reinterpret_cast<const uint8_t*>(&nvm);
+    const uint8_t head[12] = {8, 0, 0, 0, 40, 0, 0, 0, 0x00, 0x99, 0xFC, 0xFC};
+    EXPECT_TRUE(std::equal(head, head + 12, raw));
+    nvm.SetDataWord(2, 1080);  // the solution's height, third data word
+    EXPECT_EQ(raw[20], 0x38);
+    EXPECT_EQ(raw[21], 0x04);
+
+    const uint8_t ids[] = {PACKET_IDEN_TOUCH_DATA,      PACKET_IDEN_READ_CONFIG,
+                           PACKET_IDEN_QUERY_INFO,      PACKET_IDEN_IDLE,
+                           PACKET_IDEN_SET_MODE,        PACKET_IDEN_GET_CALIBRATION,
+                           PACKET_IDEN_GET_EFFECTS,     PACKET_IDEN_GET_SOFTWARE_MODE_INFO,
+                           PACKET_IDEN_WAKE_UP,         PACKET_IDEN_GET_NVM_ITEM,
+                           PACKET_IDEN_WATCHDOG_ENABLE, PACKET_IDEN_FEED_WATCHDOG};
+    const uint8_t wire[] = {10, 16, 18, 20, 21, 24, 26, 28, 31, 49, 52, 54};
+    EXPECT_TRUE(std::equal(ids, ids + 12, wire));
+}
+
 TEST(ProtocolRecordsTest, NvmFillAndIdentityText) {
     NVMPacket p{};
     const uint8_t data[40] = {12, 0, 0, 0, 0x00, 0x04};
