@@ -17,7 +17,7 @@ VexoOscMessage& VexoOscMessage::operator=(const VexoOscMessage& other) {
 }
 
 void VexoOscMessage::clear() {
-    m_args.clear();
+    args.clear();
     address.clear();
 }
 
@@ -29,7 +29,7 @@ VexoOscMessage& VexoOscMessage::copy(const VexoOscMessage& other) {
     // duplicates its arguments once instead of chasing its own tail.
     const int count = other.getNumArgs();
     for (int i = 0; i < count; ++i) {
-        const VexoOscArg* arg = other.m_args[i].get();
+        const VexoOscArg* arg = other.args[i].get();
         switch (arg->getType()) {
             case VEXO_OSC_TYPE_INT32:
                 addIntArg(static_cast<const VexoOscArgInt32*>(arg)->get());
@@ -41,7 +41,7 @@ VexoOscMessage& VexoOscMessage::copy(const VexoOscMessage& other) {
                 addStringArg(static_cast<const VexoOscArgString*>(arg)->get());
                 break;
             default:
-                m_args.push_back(std::make_unique<VexoOscArg>());
+                args.push_back(std::make_unique<VexoOscArg>());
                 break;
         }
     }
@@ -49,20 +49,20 @@ VexoOscMessage& VexoOscMessage::copy(const VexoOscMessage& other) {
 }
 
 void VexoOscMessage::addIntArg(int32_t value) {
-    m_args.push_back(std::make_unique<VexoOscArgInt32>(value));
+    args.push_back(std::make_unique<VexoOscArgInt32>(value));
 }
 
 void VexoOscMessage::addFloatArg(float value) {
-    m_args.push_back(std::make_unique<VexoOscArgFloat>(value));
+    args.push_back(std::make_unique<VexoOscArgFloat>(value));
 }
 
 void VexoOscMessage::addStringArg(std::string value) {
-    m_args.push_back(std::make_unique<VexoOscArgString>(std::move(value)));
+    args.push_back(std::make_unique<VexoOscArgString>(std::move(value)));
 }
 
 const VexoOscArg* VexoOscMessage::argAt(int index) const {
     if (index < 0 || index >= getNumArgs()) return nullptr;
-    return m_args[index].get();
+    return args[index].get();
 }
 
 VexoEOscArgType VexoOscMessage::getArgType(int index) const {

@@ -33,11 +33,11 @@ public:
     void addFloatArg(float value);
     void addStringArg(std::string value);
 
-    int getNumArgs() const { return static_cast<int>(m_args.size()); }
+    int getNumArgs() const { return static_cast<int>(args.size()); }
     // The argument itself, or null outside the arguments; no diagnostics.
     const VexoOscArg* getArg(int index) const { return argAt(index); }
     // Room for `count` arguments, for messages built at a high rate.
-    void reserveArgs(int count) { m_args.reserve(count > 0 ? static_cast<std::size_t>(count) : 0); }
+    void reserveArgs(int count) { args.reserve(count > 0 ? static_cast<std::size_t>(count) : 0); }
     VexoEOscArgType getArgType(int index) const;
     std::string getArgTypeName(int index) const;
     int32_t getArgAsInt32(int index) const;
@@ -51,7 +51,7 @@ public:
 private:
     const VexoOscArg* argAt(int index) const;
 
-    std::vector<std::unique_ptr<VexoOscArg>> m_args;
+    std::vector<std::unique_ptr<VexoOscArg>> args;
 };
 
 }  // namespace VexoSource
