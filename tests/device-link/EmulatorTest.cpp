@@ -68,6 +68,7 @@ Record As(const Packet& p) {
     return r;
 }
 
+// The wire contract with the firmware: every field the service reads, at its byte offset.
 TEST(ProtocolRecordsTest, FieldsSitAtTheirWireOffsetsLittleEndian) {
     EXPECT_EQ(offsetof(OrdoConfig, version), 1u);
     EXPECT_EQ(offsetof(OrdoConfig, identity), 2u);
@@ -83,19 +84,6 @@ TEST(ProtocolRecordsTest, FieldsSitAtTheirWireOffsetsLittleEndian) {
     EXPECT_EQ(offsetof(OrdoCalib, points), 4u);
     EXPECT_EQ(offsetof(OrdoEffs, smoothLevel), 32u);
     EXPECT_EQ(offsetof(NVMPacket, data), 12u);
-
-    OrdoConfig c{};
-    c.LED_Y = 0x01020304u;
-    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&c);
-    EXPECT_EQ(raw[15], 0x04);
-    EXPECT_EQ(raw[18], 0x01);
-    OrdoEffs e{};
-    e.maxBlobDistance = 2.5f;
-    EXPECT_FLOAT_EQ(float(e.maxBlobDistance), 2.5f);
-}
-
-// The wire contract with the firmware: every field the service reads, at its byte offset.
-TEST(ProtocolRecordsTest, EveryFieldAtItsWireOffset) {
     EXPECT_EQ(offsetof(OrdoConfig, reserved0), 0u);
     EXPECT_EQ(offsetof(OrdoConfig, LED_Y), 15u);
     EXPECT_EQ(offsetof(OrdoConfig, LINEX), 19u);
@@ -116,9 +104,18 @@ TEST(ProtocolRecordsTest, EveryFieldAtItsWireOffset) {
     EXPECT_EQ(offsetof(NVMPacket, length), 4u);
     EXPECT_EQ(offsetof(NVMPacket, magic), 8u);
 
+    OrdoConfig c{};
+    c.LED_Y = 0x01020304u;
+    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&c);
+    EXPECT_EQ(raw[15], 0x04);
+    EXPECT_EQ(raw[18], 0x01);
+    OrdoEffs e{};
+    e.maxBlobDistance = 2.5f;
+    EXPECT_FLOAT_EQ(float(e.maxBlobDistance), 2.5f);
+
     OrdoCalib cal{};
     cal.points[15] = 0x7ABC;
-    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&cal);
+    raw = reinterpret_cast<const uint8_t*>(&cal);
     EXPECT_EQ(raw[34], 0xBC);
     EXPECT_EQ(raw[35], 0x7A);
     NVMPacket nvm{};
