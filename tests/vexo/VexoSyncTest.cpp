@@ -1,7 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "LogCapture.h"
@@ -153,6 +158,19 @@ TEST(VexoSyncTest, ClosedHandlesAreHarmless) {
 
     EXPECT_TRUE(VexoDeleteNamedCond("ordalo-test-no-such-object"));
     EXPECT_TRUE(VexoDeleteNamedCond(nullptr));
+}
+
+TEST(VexoSyncTest, DeleteNamedCondRemovesTheSharedMemoryObject) {
+    const std::string name = "ordalo-test-cond-" + std::to_string(getpid());
+    const std::string path = "/" + name;
+    const int fd = shm_open(path.c_str(), O_CREAT | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    EXPECT_TRUE(VexoDeleteNamedCond(name.c_str()));
+    EXPECT_LT(shm_open(path.c_str(), O_RDWR, 0600), 0);
+    EXPECT_EQ(errno, ENOENT);
+    // Gone already: still a success, as on a platform without such objects.
+    EXPECT_TRUE(VexoDeleteNamedCond(path.c_str()));
 }
 
 TEST(VexoSyncTest, NotificationsAreNotLostUnderContention) {
