@@ -1,14 +1,10 @@
 // ordalo-virtual-frame as a program: listings, refused scenario files, and a scenario played to
 // a host connected to its socket, after which the frame unplugs.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,16 +12,17 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
 
+#include "../common/ChildProcess.h"
 #include "MTouch/MTProtocol.h"
 #include "VirtualFrame/FrameModel.h"
 #include "VirtualFrame/FramePlayer.h"
 
-extern char** environ;
-
 using namespace std::chrono;
+using ordalo_test::ChildProcess;
+using ordalo_test::PathExists;
+using ordalo_test::ReadWholeFile;
 
 namespace {
 
@@ -39,60 +36,11 @@ bool waitFor(F condition, milliseconds timeout = milliseconds(10000)) {
     return condition();
 }
 
-bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
+// ordalo-virtual-frame with these arguments.
+std::vector<std::string> virtualFrame(std::vector<std::string> args) {
+    args.insert(args.begin(), ORDALO_VIRTUAL_FRAME_BIN);
+    return args;
 }
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class Program {
-public:
-    Program(std::vector<std::string> args, const std::string& outFile) {
-        args.insert(args.begin(), ORDALO_VIRTUAL_FRAME_BIN);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Program() {
-        if (pid_ > 0 && !reaped_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    void stop() { kill(pid_, SIGTERM); }
-    // Exit status, or -1 when the program has not ended in time.
-    int wait(milliseconds timeout = milliseconds(15000)) {
-        waitFor(
-            [&] {
-                int status = 0;
-                if (!reaped_ && waitpid(pid_, &status, WNOHANG) == pid_) {
-                    reaped_ = true;
-                    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                }
-                return reaped_;
-            },
-            timeout);
-        return reaped_ ? status_ : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-    int status_ = -1;
-};
 
 // A host connected to the frame's socket.
 int connectTo(const std::string& socketPath) {
@@ -146,26 +94,26 @@ protected:
 }  // namespace
 
 TEST_F(VirtualFrameProgram, ListsModelsAndScenariosOnePerLine) {
-    Program models({"--list-models"}, path("out"));
-    ASSERT_EQ(models.wait(), 0);
+    ChildProcess models(virtualFrame({"--list-models"}), path("out"));
+    ASSERT_EQ(models.Wait(), 0);
     std::string expected;
     for (const auto& m : VirtualFrame::frameModels()) expected += m.name + "\n";
-    EXPECT_EQ(readFile(path("out")), expected);
+    EXPECT_EQ(ReadWholeFile(path("out")), expected);
 
-    Program scenarios({"--list-scenarios"}, path("out"));
-    ASSERT_EQ(scenarios.wait(), 0);
+    ChildProcess scenarios(virtualFrame({"--list-scenarios"}), path("out"));
+    ASSERT_EQ(scenarios.Wait(), 0);
     expected.clear();
     for (const auto& n : VirtualFrame::builtinScenarioNames()) expected += n + "\n";
-    EXPECT_EQ(readFile(path("out")), expected);
+    EXPECT_EQ(ReadWholeFile(path("out")), expected);
 }
 
 TEST_F(VirtualFrameProgram, RefusesAMalformedScenarioFileAndBadOptions) {
     std::ofstream(path("bad.txt")) << "# a drag\n0 1 0.2 0.5\n300 1 0.8 O.5\n400 1 up\n";
-    Program frame({"--dir", dir_, "--scenario", path("bad.txt")}, path("out"));
-    EXPECT_EQ(frame.wait(), 2);
-    const std::string out = readFile(path("out"));
+    ChildProcess frame(virtualFrame({"--dir", dir_, "--scenario", path("bad.txt")}), path("out"));
+    EXPECT_EQ(frame.Wait(), 2);
+    const std::string out = ReadWholeFile(path("out"));
     EXPECT_NE(out.find("line 3: y 'O.5'"), std::string::npos) << out;
-    EXPECT_FALSE(exists(path("frame0.sock")));
+    EXPECT_FALSE(PathExists(path("frame0.sock")));
 
     const std::pair<std::vector<std::string>, const char*> refused[] = {
         {{"--model", "nine-inch"}, "unknown model 'nine-inch'"},
@@ -182,17 +130,19 @@ TEST_F(VirtualFrameProgram, RefusesAMalformedScenarioFileAndBadOptions) {
     for (const auto& r : refused) {
         std::vector<std::string> args = {"--dir", dir_};
         args.insert(args.end(), r.first.begin(), r.first.end());
-        Program frame(args, path("out"));
-        EXPECT_EQ(frame.wait(), 2) << r.second;
-        EXPECT_NE(readFile(path("out")).find(r.second), std::string::npos) << readFile(path("out"));
+        ChildProcess frame(virtualFrame(args), path("out"));
+        EXPECT_EQ(frame.Wait(), 2) << r.second;
+        EXPECT_NE(ReadWholeFile(path("out")).find(r.second), std::string::npos)
+            << ReadWholeFile(path("out"));
     }
 }
 
 TEST_F(VirtualFrameProgram, ModelDescriptionAndFaultsReachTheHost) {
-    Program frame(
-        {"--dir", dir_, "--model", "17in-65x52-7line", "--unconfigured", "--no-answer", "0x18"},
-        path("out"));
-    ASSERT_TRUE(waitFor([&] { return exists(path("frame0.sock")); })) << readFile(path("out"));
+    ChildProcess frame(virtualFrame({"--dir", dir_, "--model", "17in-65x52-7line", "--unconfigured",
+                                     "--no-answer", "0x18"}),
+                       path("out"));
+    ASSERT_TRUE(waitFor([&] { return PathExists(path("frame0.sock")); }))
+        << ReadWholeFile(path("out"));
     const int fd = connectTo(path("frame0.sock"));
     ASSERT_GE(fd, 0);
     uint8_t report[ORDO_REPORT_SIZE];
@@ -211,19 +161,20 @@ TEST_F(VirtualFrameProgram, ModelDescriptionAndFaultsReachTheHost) {
     ASSERT_TRUE(answer(fd, PACKET_IDEN_GET_EFFECTS, report, &seen));
     EXPECT_EQ(seen.count(PACKET_IDEN_GET_CALIBRATION), 0u);
     close(fd);
-    frame.stop();
-    EXPECT_EQ(frame.wait(), 0);
-    const std::string out = readFile(path("out"));
+    frame.Signal(SIGTERM);
+    EXPECT_EQ(frame.Wait(), 0);
+    const std::string out = ReadWholeFile(path("out"));
     EXPECT_NE(out.find("model 17in-65x52-7line"), std::string::npos) << out;
 }
 
 // The host connects, switches to software mode and receives the scenario's scans; at the end
 // the frame unplugs (the connection closes and the socket goes away).
 TEST_F(VirtualFrameProgram, PlaysTheScenarioToTheHostThenUnplugs) {
-    Program frame({"--dir", dir_, "--model", "32in-144x80-7line", "--scenario", "tap", "--rate",
-                   "250", "--id", "0011223344556677"},
-                  path("out"));
-    ASSERT_TRUE(waitFor([&] { return exists(path("frame0.sock")); })) << readFile(path("out"));
+    ChildProcess frame(virtualFrame({"--dir", dir_, "--model", "32in-144x80-7line", "--scenario",
+                                     "tap", "--rate", "250", "--id", "0011223344556677"}),
+                       path("out"));
+    ASSERT_TRUE(waitFor([&] { return PathExists(path("frame0.sock")); }))
+        << ReadWholeFile(path("out"));
 
     const int fd = connectTo(path("frame0.sock"));
     ASSERT_GE(fd, 0);
@@ -270,17 +221,18 @@ TEST_F(VirtualFrameProgram, PlaysTheScenarioToTheHostThenUnplugs) {
     EXPECT_TRUE(configSeen);
     EXPECT_GE(touchPackets, 20);  // the 400 ms of the scenario at 250 Hz, give or take the load
     EXPECT_GE(touchedPackets, 1);
-    EXPECT_EQ(frame.wait(), 0);
-    EXPECT_NE(readFile(path("out")).find("scenario played"), std::string::npos);
-    EXPECT_FALSE(exists(path("frame0.sock")));
+    EXPECT_EQ(frame.Wait(), 0);
+    EXPECT_NE(ReadWholeFile(path("out")).find("scenario played"), std::string::npos);
+    EXPECT_FALSE(PathExists(path("frame0.sock")));
 }
 
 TEST_F(VirtualFrameProgram, UnplugsAfterTheGivenTimeEvenWhenLooping) {
     const auto start = steady_clock::now();
-    Program frame({"--dir", dir_, "--scenario", "circle", "--loop", "--unplug-after", "0.3"},
-                  path("out"));
-    EXPECT_EQ(frame.wait(), 0);
+    ChildProcess frame(
+        virtualFrame({"--dir", dir_, "--scenario", "circle", "--loop", "--unplug-after", "0.3"}),
+        path("out"));
+    EXPECT_EQ(frame.Wait(), 0);
     EXPECT_GE(steady_clock::now() - start, milliseconds(300));
-    EXPECT_NE(readFile(path("out")).find("unplugged as asked"), std::string::npos);
-    EXPECT_FALSE(exists(path("frame0.sock")));
+    EXPECT_NE(ReadWholeFile(path("out")).find("unplugged as asked"), std::string::npos);
+    EXPECT_FALSE(PathExists(path("frame0.sock")));
 }
