@@ -268,14 +268,7 @@ TEST(BeamGeometry, DirtStaysBlockedAndNoiseFlipsOnlyExistingBeams) {
 // The selection rules behind the catalogue, on geometries of its own.
 TEST(Catalogue, FormatAndMirrorsFollowTheGeometry) {
     auto geometry = [](int inches, int lines, int gapX, int gapY, int nX = 100, int nY = 60) {
-        FrameGeometry g;
-        g.screenInches = static_cast<uint8_t>(inches);
-        g.ledsX = nX;
-        g.ledsY = nY;
-        g.linesX = g.linesY = lines;
-        g.gapX = gapX;
-        g.gapY = gapY;
-        return g;
+        return frameGeometry(inches, nX, nY, lines, gapX, gapY);
     };
     struct Case {
         FrameGeometry g;

@@ -46,6 +46,9 @@ struct FrameGeometry {
     float mmPerLed() const;
 };
 
+// A geometry with the same line count on both axes, as every supported model has.
+FrameGeometry frameGeometry(int inches, int ledsX, int ledsY, int lines, int gapX, int gapY);
+
 struct FrameModel {
     std::string name;
     std::string description;

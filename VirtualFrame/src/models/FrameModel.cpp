@@ -139,9 +139,7 @@ FrameModel makeFrameModel(const std::string& name, const std::string& descriptio
     return model;
 }
 
-namespace {
-
-FrameGeometry geometry(int inches, int ledsX, int ledsY, int lines, int gapX, int gapY) {
+FrameGeometry frameGeometry(int inches, int ledsX, int ledsY, int lines, int gapX, int gapY) {
     FrameGeometry g;
     g.screenInches = static_cast<uint8_t>(inches);
     g.ledsX = ledsX;
@@ -152,32 +150,34 @@ FrameGeometry geometry(int inches, int ledsX, int ledsY, int lines, int gapX, in
     return g;
 }
 
+namespace {
+
 std::vector<FrameModel> buildCatalogue() {
     std::vector<FrameModel> models = {
         makeFrameModel("19in-72x58-7line", "19-inch 5:4 panel, 7 lines, receiver-side re-indexing",
-                       geometry(19, 72, 58, 7, 6, 5)),
+                       frameGeometry(19, 72, 58, 7, 6, 5)),
         makeFrameModel("17in-65x52-7line", "17-inch 5:4 panel, 7 lines, receiver-side re-indexing",
-                       geometry(17, 65, 52, 7, 5, 4)),
+                       frameGeometry(17, 65, 52, 7, 5, 4)),
         makeFrameModel("20in-88x50-7line", "20-inch 16:9 panel, 7 lines, only y mirrored",
-                       geometry(20, 88, 50, 7, 7, 5)),
+                       frameGeometry(20, 88, 50, 7, 7, 5)),
         makeFrameModel("32in-144x80-7line", "32-inch 16:9 panel, 7 lines, standard fix",
-                       geometry(32, 144, 80, 7, 8, 6)),
+                       frameGeometry(32, 144, 80, 7, 8, 6)),
         makeFrameModel("23in-120x68-7line-mirrored", "23-inch panel, 7 lines, complemented bytes",
-                       geometry(23, 120, 68, 7, 12, 20)),
+                       frameGeometry(23, 120, 68, 7, 12, 20)),
         makeFrameModel("48in-144x82-7line-tr48", "48-inch panel, 7 lines, paired bit planes",
-                       geometry(48, 144, 82, 7, 13, 8)),
+                       frameGeometry(48, 144, 82, 7, 13, 8)),
         makeFrameModel("70in-320x180-7line", "70-inch panel, 7 lines, emitter-side bytes",
-                       geometry(70, 320, 180, 7, 14, 14)),
+                       frameGeometry(70, 320, 180, 7, 14, 14)),
         makeFrameModel("82in-360x200-7line", "82-inch panel, 7 lines, emitter-side bytes",
-                       geometry(82, 360, 200, 7, 16, 16)),
+                       frameGeometry(82, 360, 200, 7, 16, 16)),
         makeFrameModel("21in-96x54-5line", "21-inch panel, 5 lines, sequential bit planes",
-                       geometry(21, 96, 54, 5, 6, 6)),
+                       frameGeometry(21, 96, 54, 5, 6, 6)),
         makeFrameModel("120in-480x270-5line", "120-inch panel, 5 lines, run-length compressed",
-                       geometry(120, 480, 270, 5, 20, 12)),
+                       frameGeometry(120, 480, 270, 5, 20, 12)),
         makeFrameModel("55in-240x135-15line", "55-inch panel, 15 lines of which 7 measured",
-                       geometry(55, 240, 135, 15, 4, 4)),
+                       frameGeometry(55, 240, 135, 15, 4, 4)),
         makeFrameModel("27in-112x64-15line-words", "27-inch panel, 15 lines, 16-bit words",
-                       geometry(27, 112, 64, 15, 2, 2)),
+                       frameGeometry(27, 112, 64, 15, 2, 2)),
     };
     for (size_t i = 0; i < models.size(); ++i) {
         // Each model gets its own identity so that several can be plugged in side by side.
