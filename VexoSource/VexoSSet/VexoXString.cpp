@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <cwchar>
+#include <limits>
 
 #include "VexoUnicode/VexoUnicode.h"
 
@@ -36,9 +37,15 @@ VexoXString::VexoXString(float value) { FromFloat(value); }
 std::string VexoXString::ToAsii() const { return VexoUnicodeToUtf8Lenient(*this); }
 
 int VexoXString::ToInt() const {
-    int value = 0;
-    if (std::swscanf(c_str(), L"%d", &value) != 1) return 0;
-    return value;
+    // wcstol rather than "%d": scanning a number beyond int is undefined for the scanf family,
+    // and glibc wraps it into an unrelated value.
+    const wchar_t* text = c_str();
+    wchar_t* end = nullptr;
+    const long value = std::wcstol(text, &end, 10);
+    if (end == text) return 0;
+    if (value > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+    if (value < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
 }
 
 VexoXString& VexoXString::FromInt(int value) { return Format(L"%d", value); }

@@ -22,7 +22,8 @@ public:
     // Narrow copy: ASCII stays as it is, other characters are written as UTF-8; characters
     // that are not Unicode scalar values become '?'.
     std::string ToAsii() const;
-    // Decimal value of the leading number; 0 when the text does not start with one.
+    // Decimal value of the leading number; 0 when the text does not start with one. A number
+    // beyond the range of int gives the nearest limit.
     int ToInt() const;
     VexoXString& FromInt(int value);
     VexoXString& FromFloat(float value);

@@ -109,6 +109,9 @@ TEST(VexoXStringTest, ConversionsAndFormat) {
     EXPECT_EQ(VexoXString(L"  12abc").ToInt(), 12);
     EXPECT_EQ(VexoXString(L"abc").ToInt(), 0);
     EXPECT_EQ(VexoXString(L"-300").ToInt(), -300);
+    EXPECT_EQ(VexoXString(L"99999999999").ToInt(), 2147483647);
+    EXPECT_EQ(VexoXString(L"-99999999999").ToInt(), -2147483647 - 1);
+    EXPECT_EQ(VexoXString(L"-").ToInt(), 0);
     EXPECT_EQ(VexoXString(L"Sm\u00f6rg\u00e5s").ToAsii(), "Sm\xc3\xb6rg\xc3\xa5s");
     EXPECT_EQ(VexoXString(L"plain").ToAsii(), "plain");
 
