@@ -137,6 +137,19 @@ TEST_F(VirtualFrameProgram, RefusesAMalformedScenarioFileAndBadOptions) {
     }
 }
 
+// Noise alone asks for a simulated frame: it plays the default model instead of answering with
+// the generic description, whose fixed scan has no beams to flip.
+TEST_F(VirtualFrameProgram, NoiseWithoutAModelUsesTheDefaultModel) {
+    ChildProcess frame(virtualFrame({"--dir", dir_, "--noise", "0.01"}), path("out"));
+    ASSERT_TRUE(waitFor([&] {
+        return ReadWholeFile(path("out")).find("model ") != std::string::npos;
+    })) << ReadWholeFile(path("out"));
+    frame.Signal(SIGTERM);
+    EXPECT_EQ(frame.Wait(), 0);
+    EXPECT_NE(ReadWholeFile(path("out")).find("model 19in-72x58-7line"), std::string::npos)
+        << ReadWholeFile(path("out"));
+}
+
 TEST_F(VirtualFrameProgram, ModelDescriptionAndFaultsReachTheHost) {
     ChildProcess frame(virtualFrame({"--dir", dir_, "--model", "17in-65x52-7line", "--unconfigured",
                                      "--no-answer", "0x18"}),

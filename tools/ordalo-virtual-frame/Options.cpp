@@ -233,7 +233,9 @@ bool ParseVirtualFrameOptions(int argc, const char* const* argv, VirtualFrameOpt
         error = option->apply(value, options);
         if (!error.empty()) return false;
     }
-    if ((options.scenarioSet || !options.dirt.empty()) && options.model.empty()) {
+    // Beam settings only exist on a simulated frame: without a model they would be ignored.
+    const bool beamsAsked = options.scenarioSet || !options.dirt.empty() || options.noise > 0;
+    if (beamsAsked && options.model.empty()) {
         UseModel(VirtualFrame::defaultFrameModel(), options);
     }
     if (!options.dirt.empty()) {
@@ -260,10 +262,11 @@ std::string VirtualFrameUsage() {
         "usage: ordalo-virtual-frame --dir DIR [options]\n"
         "Serves one emulated touch frame on DIR/NAME.sock until SIGTERM or SIGINT,\n"
         "or until the socket file is removed.\n"
-        "With --model and/or --scenario it is a simulated frame of the catalogue (the default\n"
-        "model is 19in-72x58-7line): fingers of the scenario block its beams, and its raw scans\n"
-        "stream once the host switches it to software mode; at the scenario's end it unplugs\n"
-        "unless --loop. Without either it answers with a generic 32-inch description.\n"
+        "With --model, --scenario, --noise or --dirt it is a simulated frame of the catalogue\n"
+        "(the default model is 19in-72x58-7line): fingers of the scenario block its beams, and\n"
+        "its raw scans stream once the host switches it to software mode; at the scenario's end\n"
+        "it unplugs unless --loop. Without any of these it answers with a generic 32-inch\n"
+        "description.\n"
         "Scenario files hold lines 'time_ms finger x y [diameter_mm]' or 'time_ms finger up'\n"
         "(x, y from 0 to 1, y down; '#' comments).\n\noptions:\n";
     const size_t column = 26;
