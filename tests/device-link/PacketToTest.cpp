@@ -264,6 +264,33 @@ TEST(FrameSocketServerTest, RemovingTheSocketFileOrUnpluggingEndsServing) {
     EXPECT_NE(access(frame2.Path().c_str(), F_OK), 0);
 }
 
+TEST(FrameSocketServerTest, EmptyDatagramIsAMalformedReportNotAHangUp) {
+    TempDir dir;
+    FirmwareEmulator emu;
+    FrameSocketServer frame(emu, dir.Path() + "/f.sock");
+    ASSERT_TRUE(frame.Start()) << frame.Error();
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, frame.Path().c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_TRUE(WaitFor([&] { return frame.ClientCount() == 1; }));
+
+    ASSERT_EQ(send(fd, "", 0, MSG_NOSIGNAL), 0);
+    ASSERT_TRUE(WaitFor([&] { return emu.Counters().malformedReports == 1; }));
+    const uint8_t request[64] = {ORDO_REQUEST_REPORT_ID, PACKET_IDEN_WAKE_UP};
+    ASSERT_EQ(send(fd, request, sizeof request, MSG_NOSIGNAL), 64);
+    uint8_t answer[64] = {};
+    timeval tv{8, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    EXPECT_EQ(recv(fd, answer, sizeof answer, 0), 64);  // still connected and answered
+    EXPECT_EQ(answer[1], PACKET_IDEN_WAKE_UP);
+    EXPECT_EQ(frame.ClientCount(), 1u);
+
+    close(fd);  // a real hang-up still drops the client
+    EXPECT_TRUE(WaitFor([&] { return frame.ClientCount() == 0; }));
+}
+
 TEST(FrameSocketServerTest, RebootDropsConnectionsAndTheHostSeesPulledOut) {
     LogCapture log;
     BoundFrame b;

@@ -179,6 +179,9 @@ void FrameSocketServer::ReceiveLoop() {
                 ssize_t got = recv(fds[i].fd, buf, sizeof buf, MSG_DONTWAIT);
                 if (got > 0) {
                     m_emu.PushOutputReport(buf, size_t(got));
+                } else if (got == 0 && !(fds[i].revents & POLLHUP)) {
+                    // An empty datagram, not a hang-up: a malformed report, not a goodbye.
+                    m_emu.PushOutputReport(buf, 0);
                 } else if (got == 0 ||
                            (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
                     drop = true;
