@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace VexoSource {
 namespace {
@@ -51,9 +53,13 @@ std::string VexoSSet<char>::BytesToHexString(const u8* bytes, std::size_t count,
 
 u32 VexoSSet<char>::StringToUInt(const char* text, bool hex) {
     if (!text) return 0;
-    unsigned int value = 0;
-    if (std::sscanf(text, hex ? "%x" : "%u", &value) != 1) return 0;
-    return value;
+    // strtoul reads what "%x" / "%u" read, but defines the result for a number beyond u32,
+    // which the scanf family leaves undefined: it becomes the largest u32.
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, hex ? 16 : 10);
+    if (end == text) return 0;
+    if (value > std::numeric_limits<u32>::max()) return std::numeric_limits<u32>::max();
+    return static_cast<u32>(value);
 }
 
 std::size_t VexoSSet<char>::HexStringToBytes(const char* text, u8* output, std::size_t capacity) {

@@ -24,7 +24,8 @@ public:
                                        char fill = '0');
     // Two upper-case digits per byte, no separators; `fill` pads bytes below 0x10.
     static std::string BytesToHexString(const u8* bytes, std::size_t count, char fill = '0');
-    // Reads the text as "%x" (hex) or "%u"; 0 when nothing is read or the text is null.
+    // Reads the text as "%x" (hex) or "%u"; 0 when nothing is read or the text is null, the
+    // largest u32 for a number beyond it.
     static u32 StringToUInt(const char* text, bool hex);
     // Each pair of characters becomes one byte (hexadecimal). Returns the number of bytes
     // written, or 0 without writing when they would exceed `capacity`. A final odd

@@ -71,6 +71,11 @@ TEST(VexoHexTest, StringToUIntAndFormat) {
     EXPECT_EQ(Hex::StringToUInt("zz", true), 0u);
     EXPECT_EQ(Hex::StringToUInt("", false), 0u);
     EXPECT_EQ(Hex::StringToUInt(nullptr, false), 0u);
+    EXPECT_EQ(Hex::StringToUInt(" 0x1f", true), 0x1Fu);
+    EXPECT_EQ(Hex::StringToUInt("4294967295", false), 0xFFFFFFFFu);
+    // Beyond 32 bits: the largest value, not the low bits of the number.
+    EXPECT_EQ(Hex::StringToUInt("123456789AB", true), 0xFFFFFFFFu);
+    EXPECT_EQ(Hex::StringToUInt("99999999999", false), 0xFFFFFFFFu);
 
     char buf[6];
     EXPECT_EQ(Hex::Format(buf, sizeof buf, "%i", 12), 2);
