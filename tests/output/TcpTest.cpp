@@ -628,3 +628,17 @@ TEST_F(ServerTest, TextAndRawToAllThroughTheServer) {
     ASSERT_TRUE(server.SendRawBytesToAll("raw", 3));
     EXPECT_EQ(peer.ReadExactly(3), "raw") << "raw bytes carry no terminator";
 }
+
+TEST(TcpManager, SendLimitsRunOutOnAFullSocket) {
+    ClientPair pair(4096);
+    ASSERT_TRUE(pair.client.SetSendBufferSize(4096));
+    VexoTCPManager& socket = pair.client;
+    const std::string chunk(4096, 'z');
+    // The peer never reads, so once a send would block the socket stays full.
+    ASSERT_TRUE(WaitUntil([&] { return socket.Send(chunk.data(), 4096) < 0; }));
+    socket.SetTimeoutSend(1);
+    EXPECT_EQ(socket.Send("x", 1), -2);
+    EXPECT_EQ(socket.SendAll("x", 1), -2);
+    EXPECT_EQ(socket.Write("x", 1), -2);
+    EXPECT_TRUE(socket.HasSocket()) << "a time-out is no reason to close";
+}
