@@ -13,14 +13,20 @@ u32 MTPacketTo(VexoHIDServer* server, u8 identifier, u8* answer, u32 answerLengt
                u32* ok, const u8* payload, u8 payloadLength, u32 wait) {
     u32 result = 0;
     if (ok) *ok = 0;
-    if (!server) return 0;
+    if (!server) {
+        VEXO_LOG_EXCEPTION(L"Request %u refused: no frame", unsigned(identifier));
+        return 0;
+    }
     if (payload && payloadLength > ORDO_MAX_REQUEST_PAYLOAD) {
         VEXO_LOG_EXCEPTION(L"Request %u refused: payload of %u bytes exceeds %u",
                            unsigned(identifier), unsigned(payloadLength),
                            unsigned(ORDO_MAX_REQUEST_PAYLOAD));
         return 0;
     }
-    if (wait && answerLength > 0 && !answer) return 0;
+    if (wait && answerLength > 0 && !answer) {
+        VEXO_LOG_EXCEPTION(L"Request %u refused: no room for its answer", unsigned(identifier));
+        return 0;
+    }
 
     server->ClearPackets(VEXO_CLEAR_ANSWER);
 

@@ -163,6 +163,26 @@ TEST_F(PacketToTest, OverlongPayloadIsRefusedAndNothingIsSent) {
     EXPECT_EQ(emu->Counters().requests, 1u);
 }
 
+TEST_F(PacketToTest, MissingFrameOrAnswerBufferIsRefusedAndLogged) {
+    u32 ok = 1;
+    EXPECT_EQ(
+        MTPacketTo(nullptr, PACKET_IDEN_READ_CONFIG, nullptr, 0, g_echoTime, &ok, nullptr, 0, 0),
+        0u);
+    EXPECT_EQ(ok, 0u);
+    ok = 1;
+    EXPECT_EQ(
+        MTPacketTo(server, PACKET_IDEN_READ_CONFIG, nullptr, 38, g_echoTime, &ok, nullptr, 0, 1),
+        0u);
+    EXPECT_EQ(ok, 0u);
+    EXPECT_EQ(log.Count(L"Exception - Request 16 refused: no frame"), 1u);
+    EXPECT_EQ(log.Count(L"Exception - Request 16 refused: no room for its answer"), 1u);
+    // Refused before anything was written: a request the frame then answers proves it saw none.
+    u8 wake = 0;
+    MTPacketTo(server, PACKET_IDEN_WAKE_UP, &wake, 1, g_echoTime, &ok, nullptr, 0, 1);
+    EXPECT_EQ(ok, 1u);
+    EXPECT_EQ(emu->RequestCount(PACKET_IDEN_READ_CONFIG), 0u);
+}
+
 // Scans streamed through every layer arrive whole; block faults cost scans, never their content.
 TEST_F(PacketToTest, StreamedScansArriveWholeDespiteBlockFaults) {
     emu->SetScanSource([](uint64_t index) {
