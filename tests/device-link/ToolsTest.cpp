@@ -90,6 +90,15 @@ TEST_F(ToolsTest, RemovingTheSocketStopsTheVirtualFrame) {
     EXPECT_NE(ReadWholeFile(Out("frame")).find("unplugged"), std::string::npos);
 }
 
+TEST_F(ToolsTest, InterruptStopsTheVirtualFrameAndRemovesItsSocket) {
+    Process frame({ORDALO_VIRTUAL_FRAME_BIN, "--dir", dir.Path(), "--name", "int"}, Out("frame"));
+    const std::string sock = dir.Path() + "/int.sock";
+    ASSERT_TRUE(WaitFor([&] { return PathExists(sock); }));
+    frame.Signal(SIGINT);
+    EXPECT_EQ(frame.Wait(), 0);
+    EXPECT_FALSE(PathExists(sock));
+}
+
 TEST_F(ToolsTest, FrameProcessEndingIsReportedAsPulledOut) {
     LogCapture log;
     for (int sig : {SIGTERM, SIGKILL}) {
