@@ -61,8 +61,7 @@ bool FrameSocketServer::Start() {
 
     m_listenFd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_listenFd < 0 || bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(m_listenFd, 16) != 0 || pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0 ||
-        stat(m_path.c_str(), &st) != 0) {
+        listen(m_listenFd, 16) != 0 || pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         m_error = "cannot serve on " + m_path + ": " + std::strerror(errno);
         if (m_listenFd >= 0) close(m_listenFd);
         m_listenFd = -1;
@@ -72,7 +71,9 @@ bool FrameSocketServer::Start() {
         }
         return false;
     }
-    m_inode = st.st_ino;
+    // Whoever watches the folder may remove the socket the moment bind creates it; that is an
+    // unplug seen by the serving loop, not a failure to start.
+    m_inode = stat(m_path.c_str(), &st) == 0 ? st.st_ino : 0;
     m_stop = false;
     m_finished = false;
     m_receiver = std::thread([this] { ReceiveLoop(); });
