@@ -7,6 +7,7 @@
 
 #include "PanoraCore.h"
 #include "VirtualFrame/FrameModel.h"
+#include "VirtualFrame/LibrarySetup.h"
 
 namespace blobbench {
 
@@ -19,16 +20,8 @@ using ContextPtr = std::unique_ptr<CoreContext, FreeContext>;
 // flags are those the model's decoder leaves, for callers that load beam words directly.
 inline ContextPtr SetUpContext(const VirtualFrame::FrameModel& model) {
     ContextPtr ctx(static_cast<CoreContext*>(std::calloc(1, sizeof(CoreContext))));
-    const VirtualFrame::FrameGeometry& g = model.geometry;
-    SetupParams p{};
-    p.screenInches = g.screenInches;
-    p.ledsX = g.ledsX;
-    p.ledsY = g.ledsY;
-    p.linesX = g.linesX;
-    p.linesY = g.linesY;
-    p.ledGapX = g.gapX;
-    p.ledGapY = g.gapY;
-    p.frameWidth = p.frameHeight = 1.0f;
+    SetupParams p = VirtualFrame::librarySetupFor(model);
+    // The recorded blob figures were taken with this match distance for the two-track rule.
     p.pairGate = 0.05f;
     if (OrdaloScreenSetup(ctx.get(), &p) != 1) return nullptr;
     ctx->fastFrame = 1;
