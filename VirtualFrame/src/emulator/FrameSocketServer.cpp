@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 namespace VirtualFrame {
 
@@ -59,10 +60,21 @@ bool FrameSocketServer::Start() {
         unlink(m_path.c_str());
     }
 
+    // A host watching the folder connects to every *.sock it sees, so the socket only takes its
+    // name once it listens: bound under a temporary name, then renamed into place.
+    const std::string bindPath = m_path + "." + std::to_string(getpid()) + ".tmp";
+    sockaddr_un bindAddr;
+    const bool renameIntoPlace = FillAddress(bindPath, bindAddr);
+    if (!renameIntoPlace) bindAddr = addr;
+    if (renameIntoPlace) unlink(bindPath.c_str());
     m_listenFd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (m_listenFd < 0 || bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(m_listenFd, 16) != 0 || pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (m_listenFd < 0 ||
+        bind(m_listenFd, reinterpret_cast<sockaddr*>(&bindAddr), sizeof bindAddr) != 0 ||
+        listen(m_listenFd, 16) != 0 ||
+        (renameIntoPlace && rename(bindPath.c_str(), m_path.c_str()) != 0) ||
+        pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         m_error = "cannot serve on " + m_path + ": " + std::strerror(errno);
+        if (renameIntoPlace) unlink(bindPath.c_str());
         if (m_listenFd >= 0) close(m_listenFd);
         m_listenFd = -1;
         for (int& fd : m_wakePipe) {
@@ -71,7 +83,7 @@ bool FrameSocketServer::Start() {
         }
         return false;
     }
-    // Whoever watches the folder may remove the socket the moment bind creates it; that is an
+    // Whoever watches the folder may remove the socket the moment it appears; that is an
     // unplug seen by the serving loop, not a failure to start.
     m_inode = stat(m_path.c_str(), &st) == 0 ? st.st_ino : 0;
     m_stop = false;
