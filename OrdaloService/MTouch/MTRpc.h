@@ -1,31 +1,25 @@
-// Request/answer exchange with a touch frame.
+// The configuration RPC's side of the service: the table from a frame's RPC identity to its
+// packet server, and the handler of the "OstrelRPC" procedure on TCP port 28875.
 #pragma once
 
-#include "MTouch/MTProtocol.h"
+#include "MTouch/MTPacketTo.h"
 #include "VexoCommon/VexoCommon.h"
 #include "VexoTalk/VexoHIDServer.h"
 
-// Overall time-out every caller of MTPacketTo passes.
-constexpr VexoSource::u32 g_echoTime = 4000;
-// How long one written request waits for its answer before it is written again.
-constexpr VexoSource::u32 MT_ANSWER_WAIT_MS = 2000;
-// Room for the longest answer a packet can carry.
-constexpr VexoSource::u32 MT_ANSWER_SCRATCH_LEN = 2048;
+constexpr VexoSource::u32 MT_RPC_PORT = 28875;
 
-// Sends the request `identifier` with `payload` (absent or 1..59 bytes) to the frame and, with
-// wait = 1, waits for an answer of the same type holding at least `answerLength` bytes, whose
-// first `answerLength` bytes are copied into `answer`. The server's answer queue is emptied
-// first. The request is written again every 2000 ms without a fitting answer (shorter answers
-// and other types are discarded, and the wait for the slot goes on) until `timeoutMs` have
-// passed ("Request timed out"); no answer slot outlasts `timeoutMs`. A failed
-// write ends the exchange at once ("Unable to SetPacket"). With wait = 0 the request is written
-// once and the answer queue is not read.
-//
-// Returns and stores in *ok (when given) 1 on success, 0 otherwise. A payload longer than 59
-// bytes cannot travel in one report: it is refused before anything is sent. Safe to call from
-// several threads at once on one server (they compete for its answers).
-VexoSource::u32 MTPacketTo(VexoSource::VexoHIDServer* server, VexoSource::u8 identifier,
-                           VexoSource::u8* answer, VexoSource::u32 answerLength,
-                           VexoSource::u32 timeoutMs, VexoSource::u32* ok,
-                           const VexoSource::u8* payload, VexoSource::u8 payloadLength,
-                           VexoSource::u32 wait);
+// Creates the RPC object and its server and registers the handler; the server's creation
+// result (1 or 0).
+VexoSource::i32 RPCRequestInit();
+// Deletes the RPC object, closing its server.
+void RPCRequestRelease();
+// Maps id to server, replacing any entry; waits while a request is being handled.
+void RPCRequestAddServer(VexoSource::u32 id, VexoSource::VexoHIDServer* server);
+// Erases id if present; once it returns no request is using that server any more.
+void RPCRequestRemoveServer(VexoSource::u32 id);
+// Sum of the bytes (0 for none).
+VexoSource::u32 RPCRequestGetId(const VexoSource::u8* bytes, VexoSource::u32 count);
+// The procedure's handler: reply length written into reply (at most capacity).
+VexoSource::i32 RPCRequestHandle(const VexoSource::u8* body, VexoSource::i32 length,
+                                 VexoSource::u8* reply, VexoSource::i32 capacity,
+                                 const char* name, void* context);

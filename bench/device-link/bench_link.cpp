@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "MTouch/MTRpc.h"
+#include "MTouch/MTPacketTo.h"
 #include "VirtualFrame/FirmwareEmulator.h"
 #include "VirtualFrame/FrameSocketServer.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "MTouch/MTRpc.h"
+#include "MTouch/MTPacketTo.h"
 #include "VirtualFrame/FirmwareEmulator.h"
 #include "VirtualFrame/FrameSocketServer.h"
 

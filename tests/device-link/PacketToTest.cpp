@@ -2,7 +2,7 @@
 // server and virtual HID backend.
 #include <gtest/gtest.h>
 
-#include "MTouch/MTRpc.h"
+#include "MTouch/MTPacketTo.h"
 #include "TestSupport.h"
 #include "VirtualFrame/FirmwareEmulator.h"
 #include "VirtualFrame/FrameSocketServer.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MTouch/MTRpc.h"
+#include "MTouch/MTPacketTo.h"
 #include "VexoDevs/VexoHID.h"
 #include "VexoLog/VexoLog.h"
 #include "VexoTalk/VexoHIDServer.h"
