@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MTouch/MTMain.h"
 #include "VexoFileSystem/VexoFile.h"
 #include "VexoLog/VexoLog.h"
 #include "VexoSSet/VexoSSet.h"
@@ -46,14 +47,6 @@ void MTScanOptions(int argc, char** argv) {
     }
 }
 
-// TEMPORARY start-up: stands in for MTInitial/MTMain until the device manager exists. It
-// only keeps the process alive, sleeping until SIGTERM or SIGINT asks it to stop. The real
-// main loop polls VexoStopRequested() in its 200 ms cycle and returns so that MTReset runs.
-void MTTemporaryStartup() {
-    while (!VexoWaitStop(60 * 1000)) {
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,8 +62,9 @@ int main(int argc, char** argv) {
 
     if (argc > 0) MTScanOptions(argc, argv);
 
-    MTTemporaryStartup();
-
-    VEXO_LOG_DEBUG(L"Stop requested, leaving");
+    // A failed start-up is logged where it happened; the service serves what it can.
+    MTInitial();
+    MTMain();
+    MTReset();
     return 0;
 }

@@ -1,6 +1,7 @@
 // The device manager, the device thread and the TUIO feed of the service.
 #pragma once
 
+#include <boost/thread/mutex.hpp>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,11 @@ extern VexoSource::u32 g_idBase[MT_MAX_DEVICES];
 extern VexoSource::VexoHandle g_stopEvt;
 extern VexoSource::TUIO* g_tuio;
 extern VexoSource::VexoConfgBase* g_appCfg;
+
+// The TUIO hand-off table, indexed by touch id: each device writes only its own 48 entries.
+extern boost::mutex g_tuioMutex;
+extern VexoSource::VexoTouch_S g_tuioTouches[VexoSource::kVexoTouchTableSize];
+extern VexoSource::u32 g_tuioTouchesCheck[VexoSource::kVexoTouchTableSize];
 
 // The identities (16 hex digits) of the devices in the table, in table order, taken as one
 // consistent copy; safe from any thread.

@@ -6,11 +6,23 @@
 #include <memory>
 
 #include "VexoLog/VexoLog.h"
+#include "VexoUtils/VexoUtils.h"
 
 using namespace VexoSource;
 
+namespace {
+
+// Longest one wait for an answer lasts before the stop request is looked at again.
+constexpr u32 kStopCheckMs = 100;
+
+bool StopWanted(VexoThread* owner) {
+    return VexoStopRequested() || (owner != nullptr && owner->GetThreadStatus());
+}
+
+}  // namespace
+
 u32 MTPacketTo(VexoHIDServer* server, u8 identifier, u8* answer, u32 answerLength, u32 timeoutMs,
-               u32* ok, const u8* payload, u8 payloadLength, u32 wait) {
+               u32* ok, const u8* payload, u8 payloadLength, u32 wait, VexoThread* owner) {
     u32 result = 0;
     if (ok) *ok = 0;
     if (!server) {
@@ -43,6 +55,10 @@ u32 MTPacketTo(VexoHIDServer* server, u8 identifier, u8* answer, u32 answerLengt
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        if (StopWanted(owner)) {
+            VEXO_LOG_DEBUG(L"Request cancelled");
+            break;
+        }
         if (!server->SetPacket(request, sizeof request)) {
             VEXO_LOG_EXCEPTION(L"Unable to SetPacket");
             break;
@@ -57,13 +73,13 @@ u32 MTPacketTo(VexoHIDServer* server, u8 identifier, u8* answer, u32 answerLengt
             std::min(Clock::now() + std::chrono::milliseconds(MT_ANSWER_WAIT_MS), deadline);
         for (;;) {
             const auto now = Clock::now();
-            if (now >= slotEnd) break;
+            if (now >= slotEnd || StopWanted(owner)) break;
             // Rounded up, so that the slot is really over when the wait returns empty-handed.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(slotEnd - now);
+            const u32 waitMs = std::min<u32>(u32(left.count()), kStopCheckMs);
             u32 found = 0;
-            std::unique_ptr<VexoPacket> packet(
-                server->GetPacket(u32(left.count()), identifier, found));
-            if (!found || !packet) break;
+            std::unique_ptr<VexoPacket> packet(server->GetPacket(waitMs, identifier, found));
+            if (!found || !packet) continue;
             const i32 n = packet->GetPacketContent(scratch.get(), MT_ANSWER_SCRATCH_LEN);
             if (n >= 0 && u32(n) >= answerLength) {
                 if (answerLength) std::memcpy(answer, scratch.get(), answerLength);
@@ -72,6 +88,10 @@ u32 MTPacketTo(VexoHIDServer* server, u8 identifier, u8* answer, u32 answerLengt
             }
         }
         if (result) break;
+        if (StopWanted(owner)) {
+            VEXO_LOG_DEBUG(L"Request cancelled");
+            break;
+        }
         if (Clock::now() >= deadline) {
             VEXO_LOG_EXCEPTION(L"Request timed out");
             break;

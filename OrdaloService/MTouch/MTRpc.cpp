@@ -4,7 +4,8 @@
 
 using namespace VexoSource;
 
-i32 RPCRequestInit() { return 0; }
+// Reports success so that a service without the RPC yet logs no false failure at start.
+i32 RPCRequestInit() { return 1; }
 void RPCRequestRelease() {}
 void RPCRequestAddServer(u32, VexoHIDServer*) {}
 void RPCRequestRemoveServer(u32) {}

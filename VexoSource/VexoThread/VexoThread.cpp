@@ -49,29 +49,37 @@ int VexoThread::StartThread() {
     m_run = true;
     SetThreadState(VexoEThreadStatus::Running);
     m_finished = false;
+    auto* start = new Start{this, ++m_runNumber};
     pthread_t handle;
-    int result = pthread_create(&handle, nullptr, &VexoThread::Thread, this);
+    int result = pthread_create(&handle, nullptr, &VexoThread::Thread, start);
     if (result == 0) {
         m_handle = handle;
         m_hasHandle = true;
     } else {
+        delete start;
         m_finished = true;
     }
     return result;
 }
 
-void* VexoThread::Thread(void* self) {
-    auto* thread = static_cast<VexoThread*>(self);
-    if (thread->m_function) {
-        thread->m_function(thread->m_context, thread);
-    } else {
-        thread->ThreadFunc();
-        VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Thread 0x%0.8X stopped",
-                VexoAddr32(thread));
-    }
-    thread->MarkFinished();
+void* VexoThread::Thread(void* start) {
+    const Start run = *static_cast<Start*>(start);
+    delete static_cast<Start*>(start);
+    run.self->Run();
+    run.self->MarkFinished(run.run);
     return nullptr;
 }
+
+void VexoThread::Run() {
+    if (m_function) {
+        m_function(m_context, this);
+    } else {
+        ThreadFunc();
+        VexoLog(VexoELogLevel::Debug, 0, kVexoLogPrefixDebug, L"Thread 0x%0.8X stopped",
+                VexoAddr32(this));
+    }
+}
+
 
 void VexoThread::ThreadFunc() {
     while (!GetThreadStatus()) VexoSleep(100);
@@ -104,9 +112,10 @@ void VexoThread::ResumeThread() {
     }
 }
 
-void VexoThread::MarkFinished() {
+void VexoThread::MarkFinished(u64 run) {
     std::lock_guard<std::mutex> guard(m_handleLock);
-    m_finished = true;
+    // A detached earlier run that ends now says nothing about the run that replaced it.
+    if (run == m_runNumber) m_finished = true;
     m_finishedCv.notify_all();
 }
 
@@ -164,6 +173,11 @@ void VexoThread::Detach() {
     if (!m_hasHandle) return;
     pthread_detach(m_handle);
     m_hasHandle = false;
+}
+
+void VexoThread::Join() {
+    pthread_t handle;
+    if (TakeHandle(handle) == Take::Taken) JoinTaken(handle);
 }
 
 void VexoThread::Reset() {

@@ -41,9 +41,9 @@ public:
     // Run flag true, status running, creates the native thread. Returns the platform's
     // creation result (0 on success); EBUSY while a previous thread is still running.
     int StartThread();
-    // Native entry: runs the thread function, or ThreadFunc and logs
-    // "Thread 0x%0.8X stopped".
-    static void* Thread(void* self);
+    // Native entry (its argument is the start record of one run): runs the thread function,
+    // or ThreadFunc and logs "Thread 0x%0.8X stopped".
+    static void* Thread(void* start);
     // The base loop only waits until the status reads stopped.
     virtual void ThreadFunc();
 
@@ -59,8 +59,13 @@ public:
     // the thread itself it only sets the status; the thread ends when its loop returns.
     void StopThread();
     // Lets the native thread run on its own; StopThread then no longer waits for it, so the
-    // object must outlive the thread.
+    // object must outlive the thread. A detached run that ends late never marks a later run
+    // as finished.
     void Detach();
+    // Waits for a loop that ends on its own (without being told to stop) and collects it; the
+    // status is left as it is. Returns at once when no thread is attached; called from the
+    // thread itself it does nothing.
+    void Join();
     // Stops a thread that is not stopped, and joins one that is still finishing.
     void Reset();
 
@@ -75,7 +80,12 @@ private:
     // there is none (after waiting for a caller that is joining it).
     Take TakeHandle(pthread_t& handle);
     void JoinTaken(pthread_t handle);
-    void MarkFinished();
+    struct Start {
+        VexoThread* self;
+        u64 run;
+    };
+    void Run();
+    void MarkFinished(u64 run);
     bool WaitFinished(int ms);
 
     void* m_context = nullptr;
@@ -91,6 +101,7 @@ private:
     pthread_t m_handle{};
     bool m_hasHandle = false;
     bool m_finished = true;
+    u64 m_runNumber = 0;  // numbers the starts, so that only the current run marks itself finished
     bool m_stopping = false;  // a StopThread is waiting for the loop to leave
 };
 

@@ -172,3 +172,58 @@ TEST(VexoThreadTest, ThreadFunctionGetsContextAndIsNotLoggedAsStopped) {
         EXPECT_EQ(line.find(L"stopped"), std::wstring::npos);
     }
 }
+
+namespace {
+
+// A run that says it is done (as a device thread clears its state) a while before it really
+// returns, then a run that keeps going until told to stop.
+struct LateFinish {
+    std::atomic<int> runs{0};
+    std::atomic<bool> saidDone{false};
+    std::atomic<bool> release{false};
+};
+
+void LateFinishFunction(void* context, VexoThread* thread) {
+    auto* ctx = static_cast<LateFinish*>(context);
+    if (++ctx->runs == 1) {
+        ctx->saidDone = true;
+        while (!ctx->release) VexoSleep(5);
+        return;
+    }
+    while (!thread->GetThreadStatus()) VexoSleep(10);
+}
+
+}  // namespace
+
+// Restarting a run that said it was done: the old run's late return must not mark the new,
+// live run as finished, whether the owner detached the old run or joined it first.
+TEST(VexoThreadTest, RestartAfterALateFinishKeepsTheNewRunLive) {
+    for (const bool detach : {true, false}) {
+        SCOPED_TRACE(detach ? "detach" : "join");
+        LogCapture log(0);
+        LateFinish ctx;
+        VexoThread thread(&LateFinishFunction, &ctx);
+        ASSERT_EQ(thread.StartThread(), 0);
+        ASSERT_TRUE(LogCapture::WaitFor([&] { return ctx.saidDone.load(); }));
+        if (detach) {
+            thread.Detach();
+            ASSERT_EQ(thread.StartThread(), 0);
+            ctx.release = true;
+        } else {
+            std::thread releaser([&] {
+                VexoSleep(50);
+                ctx.release = true;
+            });
+            thread.Join();  // returns only once the first run has really left
+            releaser.join();
+            ASSERT_FALSE(thread.HasNativeThread());
+            ASSERT_EQ(thread.StartThread(), 0);
+        }
+        ASSERT_TRUE(LogCapture::WaitFor([&] { return ctx.runs == 2; }));
+        VexoSleep(50);  // let a late finish mark land, if one were to
+        // The second run is live: a further start is refused instead of joining a live thread.
+        EXPECT_EQ(thread.StartThread(), EBUSY);
+        thread.StopThread();
+        EXPECT_FALSE(thread.HasNativeThread());
+    }
+}

@@ -4,6 +4,7 @@
 #include "MTouch/MTProtocol.h"
 #include "VexoCommon/VexoCommon.h"
 #include "VexoTalk/VexoHIDServer.h"
+#include "VexoThread/VexoThread.h"
 
 // Overall time-out every caller of MTPacketTo passes.
 constexpr VexoSource::u32 g_echoTime = 4000;
@@ -21,6 +22,10 @@ constexpr VexoSource::u32 MT_ANSWER_SCRATCH_LEN = 2048;
 // write ends the exchange at once ("Unable to SetPacket"). With wait = 0 the request is written
 // once and the answer queue is not read.
 //
+// The exchange gives up within about 100 ms once the process is asked to stop or, when `owner`
+// is given, once that thread is told to stop ("Request cancelled"), so that no caller sits out
+// the whole time-out during shutdown.
+//
 // Returns and stores in *ok (when given) 1 on success, 0 otherwise. A payload longer than 59
 // bytes cannot travel in one report: it is refused before anything is sent. Safe to call from
 // several threads at once on one server (they compete for its answers).
@@ -28,4 +33,4 @@ VexoSource::u32 MTPacketTo(VexoSource::VexoHIDServer* server, VexoSource::u8 ide
                            VexoSource::u8* answer, VexoSource::u32 answerLength,
                            VexoSource::u32 timeoutMs, VexoSource::u32* ok,
                            const VexoSource::u8* payload, VexoSource::u8 payloadLength,
-                           VexoSource::u32 wait);
+                           VexoSource::u32 wait, VexoSource::VexoThread* owner = nullptr);
