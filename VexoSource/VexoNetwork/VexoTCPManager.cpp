@@ -40,8 +40,13 @@ bool VexoTCPManager::Create() {
     return true;
 }
 
-bool VexoTCPManager::Bind(int port) {
+bool VexoTCPManager::Bind(int port) { return Bind(port, nullptr); }
+
+bool VexoTCPManager::Bind(int port, const char* address) {
     if (m_hSocket < 0) return false;
+    in_addr local{};
+    local.s_addr = htonl(INADDR_ANY);
+    if (address && ::inet_pton(AF_INET, address, &local) != 1) return false;
     const int one = 1;
     if (::setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
         VexoNetworkCheckErrno(__FILE__, __LINE__);
@@ -50,7 +55,7 @@ bool VexoTCPManager::Bind(int port) {
     if (port < 0 || port > 65535) return false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_addr = local;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         VexoNetworkCheckErrno(__FILE__, __LINE__);

@@ -19,6 +19,9 @@ public:
 
     bool Create();
     bool Bind(int port);
+    // Binds to one local IPv4 address (dotted form) instead of all of them; false for an
+    // address that does not parse.
+    bool Bind(int port, const char* address);
     bool Listen(int backlog);
     // Accepts one pending connection into `out`, closing any socket `out` held.
     bool Accept(VexoTCPManager& out);

@@ -23,13 +23,15 @@ VexoTCPServer::~VexoTCPServer() {
     StopThread();
 }
 
-bool VexoTCPServer::Setup(int port, bool blocking) {
+bool VexoTCPServer::Setup(int port, bool blocking) { return Setup(port, blocking, ""); }
+
+bool VexoTCPServer::Setup(int port, bool blocking, const std::string& address) {
     if (m_bListening) return false;
     if (!m_listener.Create()) {
         VEXO_LOG_EXCEPTION(L"Create() failed");
         return false;
     }
-    if (!m_listener.Bind(port)) {
+    if (!m_listener.Bind(port, address.empty() ? nullptr : address.c_str())) {
         VEXO_LOG_EXCEPTION(L"Bind(port = %i) failed", port);
         m_listener.Close();
         return false;

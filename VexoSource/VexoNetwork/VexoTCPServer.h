@@ -38,6 +38,8 @@ public:
     // Listens on `port` (0 picks a free port; GetPort() then tells which) and
     // starts the accept thread. `blocking` is the mode given to every client.
     bool Setup(int port, bool blocking = true);
+    // Listens on one local IPv4 address (dotted form) only.
+    bool Setup(int port, bool blocking, const std::string& address);
     bool Close();
 
     bool SendToAll(const std::string& text);
