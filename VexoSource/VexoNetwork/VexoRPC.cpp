@@ -20,15 +20,21 @@ void WriteHeader(u8* message, const char* name, u32 kind) {
 }
 
 // Where the first message of `n` buffered bytes ends. The wire has no length field, so a
-// second message can only be told by its header: the same name with its NUL, then a valid
-// kind. A name that fills its field has no NUL and never splits anything.
-std::size_t MessageEnd(const u8* bytes, std::size_t n) {
-    const std::size_t nameLen = ::strnlen(reinterpret_cast<const char*>(bytes), VexoRPC::kNameBytes);
-    if (nameLen == std::size_t(VexoRPC::kNameBytes)) return n;
+// following message can only be told by its header: a known name (the first message's or a
+// registered one) with its NUL, then a valid kind. A name that fills its field has no NUL and
+// is never taken for a header.
+std::size_t MessageEnd(const u8* bytes, std::size_t n, const std::vector<std::string>& names) {
     for (std::size_t off = VexoRPC::kHeaderBytes; off + VexoRPC::kHeaderBytes <= n; ++off) {
-        if (std::memcmp(bytes + off, bytes, nameLen + 1) != 0) continue;
         const u32 kind = ReadLe32(bytes + off + VexoRPC::kNameBytes);
-        if (kind == VexoRPC::kKindRequest || kind == VexoRPC::kKindResponse) return off;
+        if (kind != VexoRPC::kKindRequest && kind != VexoRPC::kKindResponse) continue;
+        const char* at = reinterpret_cast<const char*>(bytes + off);
+        const std::size_t len = ::strnlen(at, VexoRPC::kNameBytes);
+        if (len == std::size_t(VexoRPC::kNameBytes)) continue;
+        const char* first = reinterpret_cast<const char*>(bytes);
+        if (::strnlen(first, VexoRPC::kNameBytes) == len && std::memcmp(at, first, len) == 0)
+            return off;
+        for (const std::string& name : names)
+            if (name.size() == len && std::memcmp(at, name.data(), len) == 0) return off;
     }
     return n;
 }
@@ -199,8 +205,14 @@ bool VexoRPC::Serve(i32 id, Inbox& inbox) {
         inbox.bytes.clear();
     }
     m_caller = id;
+    std::vector<std::string> names;
+    if (inbox.bytes.size() >= std::size_t(2 * kHeaderBytes)) {
+        std::lock_guard<std::mutex> guard(m_slotLock);
+        for (i32 i = 0; i < kClientRemovedSlot; ++i)
+            if (m_slots[i].inUse && m_slots[i].name[0]) names.emplace_back(m_slots[i].name);
+    }
     while (inbox.bytes.size() >= std::size_t(kHeaderBytes)) {
-        const std::size_t end = MessageEnd(inbox.bytes.data(), inbox.bytes.size());
+        const std::size_t end = MessageEnd(inbox.bytes.data(), inbox.bytes.size(), names);
         HandleMessage(id, inbox.bytes.data(), i32(end));
         inbox.bytes.erase(inbox.bytes.begin(), inbox.bytes.begin() + std::ptrdiff_t(end));
         inbox.since = now;
