@@ -122,6 +122,7 @@ struct FrameCounters {
     uint64_t watchdogFeeds = 0;
     uint64_t reboots = 0;
     std::map<uint8_t, uint64_t> requestsById;
+    std::vector<uint8_t> requestLog;
 };
 
 enum class PullResult { Report, Timeout, Unplugged };
@@ -162,6 +163,9 @@ public:
     FrameCounters Counters() const;
     void ResetCounters();
     uint64_t RequestCount(uint8_t identifier) const;
+    // Identifiers of the well-formed requests in arrival order (the first 4096 since the last
+    // ResetCounters), so that tests can check the host's sequence.
+    std::vector<uint8_t> RequestLog() const;
 
     // Restarts the firmware: mode back to the description's, watchdog off, unsent reports lost.
     // A transport treats a reboot as a brief unplug (RebootCount changes).

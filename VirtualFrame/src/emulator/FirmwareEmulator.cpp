@@ -128,6 +128,7 @@ void FirmwareEmulator::HandleRequestLocked(const uint8_t* report) {
     const uint8_t* payload = report + ORDO_HEADER_SIZE;
     ++m_counters.requests;
     ++m_counters.requestsById[id];
+    if (m_counters.requestLog.size() < 4096) m_counters.requestLog.push_back(id);
     const auto now = Clock::now();
 
     switch (id) {
@@ -422,6 +423,11 @@ uint64_t FirmwareEmulator::RequestCount(uint8_t identifier) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_counters.requestsById.find(identifier);
     return it == m_counters.requestsById.end() ? 0 : it->second;
+}
+
+std::vector<uint8_t> FirmwareEmulator::RequestLog() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_counters.requestLog;
 }
 
 void FirmwareEmulator::Reboot() {
