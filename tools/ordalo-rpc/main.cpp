@@ -101,7 +101,12 @@ int main(int argc, char** argv) {
     body.insert(body.end(), payload.begin(), payload.end());
 
     // Failures of the connection are worth seeing; the framework's chatter is not.
-    VexoLogInit(VexoELogLevel::Exception, VEXO_LOG_NO_TIMESTAMP, L"ordalo-rpc");
+    // (whatever ORDALO_LOG_LEVEL asks of the service's logger).
+    VexoLogInit(VexoELogLevel::Exception, VEXO_LOG_NO_TIMESTAMP, L"ordalo-rpc: ");
+    VexoLogSetSink([](const std::wstring& line) {
+        if (line.find(kVexoLogPrefixException) != std::wstring::npos)
+            std::fprintf(stderr, "%ls", line.c_str());
+    });
     VexoRPC rpc;
     if (!rpc.CreateClient(host, int(port))) {
         std::fprintf(stderr, "ordalo-rpc: cannot connect to %s:%u\n", host.c_str(), port);
