@@ -319,6 +319,38 @@ TEST(TuioModes, DisabledRoutesStayQuietButFramesStillCount) {
     EXPECT_FALSE(lo.Receive(200)) << "no datagram with the OSC route off";
 }
 
+// Each mode flag switches its own route: the enabled one carries the frame, the other stays
+// quiet (a swap of the two flags fails both rows).
+class TuioOneRoute : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TuioOneRoute, OnlyTheEnabledRouteCarriesFrames) {
+    const bool udpOn = GetParam();
+    LoDecoder lo;
+    ASSERT_TRUE(lo.Valid());
+    TUIO tuio;
+    ASSERT_TRUE(tuio.Setup("127.0.0.1", 0, lo.Port(), udpOn ? 1 : 0, udpOn ? 0 : 1));
+    Peer peer = Peer::Connect(tuio.GetTcpPort());
+    ASSERT_TRUE(WaitUntil([&] { return tuio.GetServer().GetNumClients() == 1; }));
+    Table t;
+    t.Put(7, 0.5f, 0.5f);
+    tuio.SendMsg(t.touches.data(), kVexoTouchTableSize, t.flags.data());
+    ASSERT_TRUE(tuio.GetServer().SendToAll("marker"));
+    const std::string first = peer.ReadUntilNul();
+    if (udpOn) {
+        EXPECT_EQ(first, std::string("marker\0", 7)) << "no XML packet with the TCP route off";
+        EXPECT_TRUE(lo.Receive(5000));
+    } else {
+        ASSERT_FALSE(first.empty());
+        EXPECT_EQ(FseqOf(first.substr(0, first.size() - 1)), 1);
+        EXPECT_FALSE(lo.Receive(200)) << "no datagram with the OSC route off";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, TuioOneRoute, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "UdpOnly" : "TcpOnly");
+                         });
+
 TEST(TuioLifecycle, AFailedTcpStartLeavesTheOscRouteWorking) {
     outputtest::LogRecorder log;
     VexoTCPServer occupant;
