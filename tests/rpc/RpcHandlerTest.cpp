@@ -2,7 +2,9 @@
 // commands, forwarding and every refusal with its log line.
 #include <gtest/gtest.h>
 
+#include "MTouch/MTMain.h"
 #include "MTouch/MTRpc.h"
+#include "VexoXmlSettings/VexoConfig.h"
 #include "RpcTestSupport.h"
 #include "VirtualFrame/FirmwareEmulator.h"
 #include "VirtualFrame/FrameSocketServer.h"
@@ -118,4 +120,32 @@ TEST_F(RpcHandler, ForwardedRequestsReturnTheFramesAnswer) {
     std::memcpy(&nvm, reply, sizeof nvm);
     EXPECT_EQ(nvm.DataWord(1), s->emu.Description().solutionWidth);
     EXPECT_EQ(log.CountContaining(L"Exception"), 0u);
+}
+
+// The service's own port: this test program runs in a private network namespace.
+TEST(RpcListenAddress, LoopbackUnlessTheSettingsNameAnotherAddress) {
+    struct Row {
+        const char* setting;  // null: no configuration object at all
+        const char* reachable;
+        const char* refused;
+    };
+    const Row rows[] = {{nullptr, "127.0.0.1", "127.0.0.2"},
+                        {"", "127.0.0.1", "127.0.0.2"},
+                        {"127.0.0.2", "127.0.0.2", "127.0.0.1"},
+                        {"not an address", "127.0.0.1", "127.0.0.2"}};
+    TempDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.setting ? row.setting : "(no configuration)");
+        std::unique_ptr<VexoConfigOnXML> cfg;
+        if (row.setting) {
+            cfg = std::make_unique<VexoConfigOnXML>(dir.Path() + "/System.xml");
+            if (*row.setting) cfg->SetValue(MT_RPC_ADDRESS_TAG, VexoXString(row.setting));
+        }
+        g_appCfg = cfg.get();
+        ASSERT_EQ(RPCRequestInit(), 1);
+        g_appCfg = nullptr;
+        EXPECT_TRUE(RawPeer(int(MT_RPC_PORT), row.reachable).Connected());
+        EXPECT_FALSE(RawPeer(int(MT_RPC_PORT), row.refused).Connected());
+        RPCRequestRelease();
+    }
 }
