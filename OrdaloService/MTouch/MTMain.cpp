@@ -1,5 +1,8 @@
 #include "MTouch/MTMain.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +15,7 @@
 #include "MTouch/MTProtocol.h"
 #include "MTouch/MTRpc.h"
 #include "VexoLog/VexoLog.h"
+#include "VexoXmlSettings/VexoConfig.h"
 #include "VexoUtils/VexoUtils.h"
 
 using namespace VexoSource;
@@ -104,9 +108,11 @@ std::vector<std::string> MTDeviceIdList() {
 // ---- Start-up and shutdown ----------------------------------------------------------------
 
 u32 MTInitial() {
-    // INCOMPLETE: the application configuration ("Data//System.xml") is created here once the
-    // configuration store exists; until then g_appCfg stays null.
-    g_appCfg = nullptr;
+    // A fresh working folder has no Data folder yet; without it no setting could ever be saved.
+    if (mkdir("Data", 0755) != 0 && errno != EEXIST) {
+        VEXO_LOG_EXCEPTION(L"Unable to create the folder Data");
+    }
+    g_appCfg = new VexoConfigOnXML("Data//System.xml");
 
     g_tuio = new (std::nothrow) TUIO();
     if (!g_tuio) {
@@ -166,7 +172,8 @@ void MTReset() {
         VexoCloseHandle(g_stopEvt);
         g_stopEvt = nullptr;
     }
-    // INCOMPLETE: the application configuration is saved and deleted here once it exists.
+    // Written back to Data//System.xml as it is deleted.
+    delete g_appCfg;
     g_appCfg = nullptr;
 }
 

@@ -457,6 +457,7 @@ TEST(ServiceTouches, FingersReachBothRoutesWithTheirDevicesIdsAndUnplugRemovesOn
     EXPECT_LT(duration_cast<milliseconds>(Clock::now() - stopAt).count(), 10000);
     EXPECT_EQ(service.Count("MTReset was called"), 1u);
     EXPECT_EQ(service.Count("Unable to stop thread"), 0u) << service.Log();
+    EXPECT_TRUE(ordalo_test::PathExists(dir.path() + "/Data/System.xml"));
 }
 
 TEST(ServiceTouches, AStalledTcpClientDoesNotHoldUpAReadingOne) {
