@@ -493,3 +493,16 @@ TEST(ServiceTouches, AStalledTcpClientDoesNotHoldUpAReadingOne) {
     EXPECT_GT(packets.size(), 300u);
     EXPECT_EQ(service.Stop(), 0);
 }
+
+TEST(ServiceDevices, AStopCutsShortARequestTheFrameNeverAnswers) {
+    TempDir dir;
+    Frame frame(dir.path(), "frame0", Described(40));
+    VirtualFrame::FaultSettings faults;
+    faults.answerFaults[PACKET_IDEN_QUERY_INFO] = VirtualFrame::AnswerFault::NoAnswer;
+    frame.emulator().SetFaults(faults);
+    Service service(dir.path());
+    ASSERT_TRUE(WaitUntil([&] { return frame.emulator().RequestCount(PACKET_IDEN_QUERY_INFO) > 0; }));
+    EXPECT_EQ(service.Stop(), 0);
+    EXPECT_EQ(service.Count("Request cancelled"), 1u) << service.Log();
+    EXPECT_EQ(service.Count("Request timed out"), 0u);
+}
