@@ -60,6 +60,8 @@ public:
     void clear();
 
 private:
+    DesktopEvent& record(DesktopEvent::Kind kind);
+
     DisplaySize size_;
     std::vector<DesktopEvent> events_;
 };

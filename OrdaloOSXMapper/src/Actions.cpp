@@ -52,6 +52,14 @@ bool centerOf(const std::string& text, float& x, float& y) {
     return numberAfter(text, "center_x=", x) && numberAfter(text, "center_y=", y);
 }
 
+// The point actions: made at the text's center, or not at all.
+template <typename A>
+std::unique_ptr<A> atCenterOf(const std::string& text) {
+    float x = 0.0f, y = 0.0f;
+    if (!centerOf(text, x, y)) return nullptr;
+    return std::make_unique<A>(x, y);
+}
+
 bool statusWord(const char* word, ActionParse& status, bool endAccepted = true) {
     if (!word) return false;
     if (std::strcmp(word, "begin") == 0)
@@ -118,9 +126,7 @@ TapAction::TapAction(float x, float y) : x(x), y(y) {
 }
 
 std::unique_ptr<TapAction> TapAction::withGestureEvent(const std::string& text) {
-    float x = 0.0f, y = 0.0f;
-    if (!centerOf(text, x, y)) return nullptr;
-    return std::make_unique<TapAction>(x, y);
+    return atCenterOf<TapAction>(text);
 }
 
 void TapAction::perform() {
@@ -136,9 +142,7 @@ void TapAction::perform() {
 // ---- Pointer actions ------------------------------------------------------------------------
 
 std::unique_ptr<RightClickAction> RightClickAction::withGestureEvent(const std::string& text) {
-    float x = 0.0f, y = 0.0f;
-    if (!centerOf(text, x, y)) return nullptr;
-    return std::make_unique<RightClickAction>(x, y);
+    return atCenterOf<RightClickAction>(text);
 }
 
 void RightClickAction::perform() {

@@ -84,46 +84,37 @@ RecordingDesktop::RecordingDesktop(DisplaySize size) : size_(size) {}
 
 DisplaySize RecordingDesktop::mainDisplaySize() { return size_; }
 
+DesktopEvent& RecordingDesktop::record(DesktopEvent::Kind kind) {
+    events_.push_back(DesktopEvent{});
+    events_.back().kind = kind;
+    return events_.back();
+}
+
 void RecordingDesktop::mouseEvent(MouseEventType type, double xPx, double yPx, MouseButton button,
                                   std::int64_t clickState) {
-    DesktopEvent event{};
-    event.kind = DesktopEvent::Kind::Mouse;
+    DesktopEvent& event = record(DesktopEvent::Kind::Mouse);
     event.mouseType = type;
     event.xPx = xPx;
     event.yPx = yPx;
     event.button = button;
     event.clickState = clickState;
-    events_.push_back(event);
 }
 
 void RecordingDesktop::pixelScroll(std::int32_t wheel1Px) {
-    DesktopEvent event{};
-    event.kind = DesktopEvent::Kind::Scroll;
-    event.scrollPx = wheel1Px;
-    events_.push_back(event);
+    record(DesktopEvent::Kind::Scroll).scrollPx = wheel1Px;
 }
 
 void RecordingDesktop::keyEvent(std::uint16_t macKeyCode, bool down) {
-    DesktopEvent event{};
-    event.kind = DesktopEvent::Kind::Key;
+    DesktopEvent& event = record(DesktopEvent::Kind::Key);
     event.keyCode = macKeyCode;
     event.keyDown = down;
-    events_.push_back(event);
 }
 
 void RecordingDesktop::dockNotification(const std::string& name) {
-    DesktopEvent event{};
-    event.kind = DesktopEvent::Kind::Dock;
-    event.name = name;
-    events_.push_back(event);
+    record(DesktopEvent::Kind::Dock).name = name;
 }
 
-void RecordingDesktop::pause(std::uint32_t ms) {
-    DesktopEvent event{};
-    event.kind = DesktopEvent::Kind::Pause;
-    event.pauseMs = ms;
-    events_.push_back(event);
-}
+void RecordingDesktop::pause(std::uint32_t ms) { record(DesktopEvent::Kind::Pause).pauseMs = ms; }
 
 void RecordingDesktop::setDisplaySize(DisplaySize size) { size_ = size; }
 
