@@ -2,6 +2,7 @@
 // recognizers' attributes, and the library's exported entry points.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "MapperTestSupport.h"
@@ -162,12 +163,14 @@ TEST_F(MapperParts, ExportsApplyTheSurfaceSizeAndIgnoreParameters) {
     EXPECT_EQ(odosxmapper_set_attribute("*", "TouchScreenSpec", nullptr), 0);
     auto drag = [&](std::uint64_t at) {
         // 4.65 mm on the default surface, 11.9 mm on a 55-inch one.
-        std::vector<Contact<float>> down = contactsOf({{120, 0.25f, 0.5f}});
-        std::vector<Contact<float>> moved = contactsOf({{120, 0.259765625f, 0.5f}});
+        // A finger at no position is left out; if it counted, the drag would be two fingers.
+        std::vector<Contact<float>> down = contactsOf({{120, 0.25f, 0.5f}, {7, NAN, 0.5f}});
+        std::vector<Contact<float>> moved = contactsOf({{120, 0.259765625f, 0.5f}, {7, 0.5f, INFINITY}});
         g_nowMs = kStartMs + at;
-        odosxmapper_put_frame(down.data(), 1);
+        odosxmapper_put_frame(nullptr, 3);
+        odosxmapper_put_frame(down.data(), down.size());
         g_nowMs += 300;
-        odosxmapper_put_frame(moved.data(), 1);
+        odosxmapper_put_frame(moved.data(), moved.size());
         g_nowMs += 300;
         odosxmapper_put_frame(nullptr, 0);
         odosxmapper_put_frame(nullptr, 0);
