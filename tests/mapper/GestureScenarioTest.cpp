@@ -81,6 +81,13 @@ Step hand4(std::uint64_t t, float outerShift, float innerShift) {
 }
 
 
+// The four-finger hand with a fifth finger above it, 26.8 mm above the five fingers' center.
+Step hand5(std::uint64_t t, float outerShift, float innerShift, float topShift) {
+    Step s = hand4(t, outerShift, innerShift);
+    s.fingers.push_back({5, 0.5f, 0.375f + topShift});
+    return s;
+}
+
 const Scenario kScenarios[] = {
         {"TapWithin150ms", "Tap", {one(0, 0.25f), up(150)}, {center("Tap", 0.25, 0.5)},
          click("480,540")},
@@ -186,6 +193,12 @@ const Scenario kScenarios[] = {
          {}, {}},
         {"LaunchpadWithin1_5s", "Launchpad", {hand4(0, 0, 0), hand4(1400, 16 * k, 8 * k), up(1500)},
          {hand("Launchpad", 0.5 + 16.0 / 4096)}, {"dock com.apple.launchpad.toggle"}},
+        // The fifth finger restarts the 1.5 s.
+        {"LaunchpadWithFifthFingerLate", "Launchpad",
+         {hand4(0, 0, 0), hand5(1000, 0, 0, 0), hand5(2000, 16 * k, 8 * k, 16 * k), up(2100)},
+         {"[Launchpad]\ncenter_x=" + printf8f(0.5 + 16.0 / 1024 / 5) + "\ncenter_y=" +
+          printf8f(0.475) + "\n"},
+         {"dock com.apple.launchpad.toggle"}},
         {"NoLaunchpadAfter1_6s", "Launchpad",
          {hand4(0, 0, 0), hand4(1600, 16 * k, 8 * k), up(1700)}, {}, {}},
         {"NoLaunchpadWhenOneFingerGains1_9mm", "Launchpad",
