@@ -149,3 +149,19 @@ TEST(RpcListenAddress, LoopbackUnlessTheSettingsNameAnotherAddress) {
         RPCRequestRelease();
     }
 }
+
+TEST_F(RpcHandler, ADepartingFrameLeavesTheEntryThatReplacedIt) {
+    // Another frame whose identity bytes have the same sum took the entry over.
+    VexoHIDServer other;
+    other.SetMultiAccess(1);
+    RPCRequestAddServer(id, &other);
+    RPCRequestRemoveServer(id, &s->server);
+    EXPECT_EQ(Handle(Request(5, id, 1)), 1);
+    EXPECT_EQ(reply[0], 1);  // other's flag: s->server's is off
+    EXPECT_EQ(log.Count(L"Debug - Remove RPC Server " + std::to_wstring(id)), 0u);
+
+    RPCRequestRemoveServer(id, &other);
+    EXPECT_EQ(log.Count(L"Debug - Remove RPC Server " + std::to_wstring(id)), 1u);
+    EXPECT_EQ(Handle(Request(5, id, 1)), 0);
+    RPCRequestAddServer(id, &s->server);
+}

@@ -1,6 +1,6 @@
 // End to end: the built OrdaloService with two virtual frames, driven through ordalo-rpc. Runs
-// in a private network namespace (fixed ports). Frame 0 is healthy; frame 1 never answers the
-// request that switches it to software mode, so its bring-up never ends and requests for it
+// in a private network namespace (fixed ports). Frame 0 is healthy; frame 1 reports itself
+// unconfigured, so its bring-up never completes (it restarts every 5 s) and requests for it
 // stay locked.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -50,7 +50,7 @@ protected:
                             milliseconds(20000)))
             << Log();
         frame1 = new ChildProcess({ORDALO_VIRTUAL_FRAME_BIN, "--dir", "vf", "--name", "frame1",
-                                   "--id", kId1, "--no-answer", "21"},
+                                   "--id", kId1, "--unconfigured"},
                                   dir->Path() + "/frame1.log");
         ASSERT_TRUE(WaitFor([] { return Rpc({"list"}).out.find("length 35") != std::string::npos; },
                             milliseconds(30000)));
