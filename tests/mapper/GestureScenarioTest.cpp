@@ -131,6 +131,11 @@ const Scenario kScenarios[] = {
           drag(0.25 + 20.5 / 1024, 10.25 / 1024, "delta"), drag(0.25 + 20.5 / 1024, 0, "end")},
          {"mouse-moved 499.21875,540", "left-down 499.21875,540", "left-dragged 518.4375,540",
           "left-up 518.4375,540"}},
+        // The lift is a tap and a drag end; the tap, asked first, makes the only action.
+        {"TapWinsOverDragEnd", "Tap", {one(0, 0.25f), one(100, 0.25f + 10.25f * k), up(150)},
+         {center("Tap", 0.25, 0.5)},
+         std::vector<std::string>{"mouse-moved 499.21875,540", "left-down 499.21875,540"} +
+                 click("480,540")},
         {"NoDragAt4_65mm", "Drag", {one(0, 0.25f), one(300, 0.25f + 10 * k), up(500)}, {},
          {}},
         // Fingers 30 mm apart, each 5.2 mm straight down.
