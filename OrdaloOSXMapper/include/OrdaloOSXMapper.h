@@ -30,6 +30,7 @@
 #define ORDALO_OSX_MAPPER_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -77,6 +78,36 @@ static_assert(offsetof(Contact<float>, id) == 0 && offsetof(Contact<float>, loca
                       offsetof(Contact<float>, state) == 48 &&
                       offsetof(Contact<float>, isLast) == 52 && sizeof(Contact<float>) == 56,
               "layout of Contact<float> shared with the plugin");
+
+/* Physical size of the touch surface in mm; turns normalised differences into millimetres. */
+struct ScreenRuler {
+    float width = 475.97f;  // a 21.5-inch 16:9 surface
+    float height = 267.73f;
+
+    // Computed in double: the thresholds sit a few millimetres apart and spacing ratios of
+    // nearby fingers must not pick up rounding from the products.
+    double dxMm(float dx) const { return double(dx) * width; }
+    double dyMm(float dy) const { return double(dy) * height; }
+    double distanceMm(const Point<float>& a, const Point<float>& b) const {
+        const double x = dxMm(b.x - a.x);
+        const double y = dyMm(b.y - a.y);
+        return std::sqrt(x * x + y * y);
+    }
+
+    // Largest distance between any two points of the range (0 for fewer than two).
+    template <typename F, typename It>
+    F computeMaxDistance(It first, It last) const {
+        double largest = 0.0;
+        for (It i = first; i != last; ++i) {
+            It j = i;
+            for (++j; j != last; ++j) {
+                const double d = distanceMm(*i, *j);
+                if (d > largest) largest = d;
+            }
+        }
+        return F(largest);
+    }
+};
 
 /* The clock of the gesture library: ms since the epoch. Tests replace it with a fake one. */
 using ClockFunction = std::uint64_t (*)();

@@ -54,40 +54,11 @@ using LocationFaitour = PropertyFaitour<Contact<float>, Point<float>, &Contact<f
 using LocationIterator =
         LinearIteratorAdapterOfMapWithPropertyFaitour<ContactMap::const_iterator, LocationFaitour>;
 
-// Physical size of the touch surface; turns normalised differences into millimetres.
-struct ScreenRuler {
-    float width = 475.97f;  // a 21.5-inch 16:9 surface
-    float height = 267.73f;
-
-    // Computed in double: the thresholds sit a few millimetres apart and spacing ratios of
-    // nearby fingers must not pick up rounding from the products.
-    double dxMm(float dx) const { return double(dx) * width; }
-    double dyMm(float dy) const { return double(dy) * height; }
-    double distanceMm(const Point<float>& a, const Point<float>& b) const {
-        const double x = dxMm(b.x - a.x);
-        const double y = dyMm(b.y - a.y);
-        return std::sqrt(x * x + y * y);
-    }
-
-    // Largest distance between any two points of the range (0 for fewer than two).
-    template <typename F, typename It>
-    F computeMaxDistance(It first, It last) const {
-        double largest = 0.0;
-        for (It i = first; i != last; ++i) {
-            It j = i;
-            for (++j; j != last; ++j) {
-                const double d = distanceMm(*i, *j);
-                if (d > largest) largest = d;
-            }
-        }
-        return F(largest);
-    }
-
-    float maxDistanceMm(const ContactMap& contacts) const {
-        return computeMaxDistance<float>(LocationIterator(contacts.begin()),
-                                         LocationIterator(contacts.end()));
-    }
-};
+// Largest distance between the fingers of a recognizer, in mm (0 for fewer than two).
+inline float maxDistanceMm(const ScreenRuler& ruler, const ContactMap& contacts) {
+    return ruler.computeMaxDistance<float>(LocationIterator(contacts.begin()),
+                                           LocationIterator(contacts.end()));
+}
 
 // ms from `since` to `now`, negative when the clock went back.
 inline std::int64_t elapsedMs(std::uint64_t now, std::uint64_t since) {

@@ -37,7 +37,7 @@ public:
 
 protected:
     void updateCommonData(const Contact<float>& contact);
-    float spreadMm() const { return ruler.maxDistanceMm(contacts); }
+    float spreadMm() const { return maxDistanceMm(ruler, contacts); }
     std::size_t fingers() const { return contacts.size(); }
 };
 

@@ -128,6 +128,18 @@ TEST(Strsqz, CopiesBetweenKeyAndEnd) {
     EXPECT_EQ(strsqz("a=1\n", "key=", "\n"), nullptr);
 }
 
+TEST(ScreenRuler, SpreadIsTheLargestPairDistance) {
+    Contact<float> a{}, b{}, c{};
+    a.location = {0.0f, 0.0f};
+    b.location = {1.0f, 1.0f};
+    c.location = {0.5f, 0.5f};
+    ContactMap fingers{{3, &c}};
+    EXPECT_EQ(maxDistanceMm(ScreenRuler{}, fingers), 0.0f);
+    fingers[1] = &a;
+    fingers[200] = &b;
+    EXPECT_NEAR(maxDistanceMm(ScreenRuler{}, fingers), 546.1, 0.05);
+}
+
 TEST_F(MapperParts, TouchScreenSpecAndTapRanges) {
     TapGesture tap("Tap", 1, 200, 10.0f, 0, 500, 10.0f);
     tap.setAttribute("TouchScreenSpec", "21.5");
