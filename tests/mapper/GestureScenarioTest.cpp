@@ -192,6 +192,16 @@ const Scenario kScenarios[] = {
          {"[SwipeRight]\nstart_x=0.468750\nstart_y=0.500000\nend_x=" +
           printf8f(0.46875 + 76.0 / 4096) + "\nend_y=0.500000"},
          chord(59, 123)},
+        {"SwipeUpIsMissionControl", "SwipeUp",
+         {four(0, kSwipeHand), four(100, kSwipeHand, 0, -120 * k)},
+         {"[SwipeUp]\nstart_x=0.468750\nstart_y=0.500000\nend_x=0.468750\nend_y=" +
+          printf8f(0.5 - 120.0 / 4096)},
+         {"dock com.apple.expose.awake"}},
+        {"SwipeDownIsAppExpose", "SwipeDown",
+         {four(0, kSwipeHand), four(100, kSwipeHand, 0, 120 * k)},
+         {"[SwipeDown]\nstart_x=0.468750\nstart_y=0.500000\nend_x=0.468750\nend_y=" +
+          printf8f(0.5 + 120.0 / 4096)},
+         {"dock com.apple.expose.front.awake"}},
         {"NoSwipeAt200mmSpread", "SwipeLeft",
          {four(0, {0.28125f, 0.40625f, 0.53125f, 0.703125f}),
           four(100, {0.28125f, 0.40625f, 0.53125f, 0.703125f}, -76 * k)},
