@@ -22,7 +22,7 @@ MTDevice::~MTDevice() {
     }
     if (nm_server) {
         // Once removed, no RPC request can still be using the server.
-        RPCRequestRemoveServer(nm_rpcId);
+        RPCRequestRemoveServer(nm_rpcId, nm_server);
         delete nm_server;
         nm_server = nullptr;
     }

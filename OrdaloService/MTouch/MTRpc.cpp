@@ -77,6 +77,17 @@ void RPCRequestRemoveServer(u32 id) {
     VEXO_LOG_DEBUG(L"Remove RPC Server %u", id);
 }
 
+void RPCRequestRemoveServer(u32 id, const VexoHIDServer* server) {
+    boost::mutex::scoped_lock lock(g_hrpcMtx);
+    const auto entry = g_rpcmt.find(id);
+    if (entry == g_rpcmt.end() || entry->second != server) {
+        VEXO_LOG_DEBUG(L"RPC Server %u belongs to another frame; kept", id);
+        return;
+    }
+    g_rpcmt.erase(entry);
+    VEXO_LOG_DEBUG(L"Remove RPC Server %u", id);
+}
+
 u32 RPCRequestGetId(const u8* bytes, u32 count) {
     u32 sum = 0;
     for (u32 i = 0; i < count; ++i) sum += bytes[i];

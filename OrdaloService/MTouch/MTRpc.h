@@ -38,6 +38,10 @@ void RPCRequestRelease();
 void RPCRequestAddServer(VexoSource::u32 id, VexoSource::VexoHIDServer* server);
 // Erases id if present; once it returns no request is using that server any more.
 void RPCRequestRemoveServer(VexoSource::u32 id);
+// Erases id only while it still maps to `server`: two frames whose identity bytes have the same
+// sum share an id, and the frame that goes first must not take the later one's entry with it.
+// Either way, once it returns no request is using `server` any more.
+void RPCRequestRemoveServer(VexoSource::u32 id, const VexoSource::VexoHIDServer* server);
 // Sum of the bytes (0 for none).
 VexoSource::u32 RPCRequestGetId(const VexoSource::u8* bytes, VexoSource::u32 count);
 // The procedure's handler: reply length written into reply (at most capacity). For command 1
