@@ -154,6 +154,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int samples = argc > 2 ? std::atoi(argv[2]) : 200;
+    // The service starts in the frame's folder: a relative program path would not hold there.
+    char binary[4096];
+    if (!realpath(argv[1], binary)) {
+        std::fprintf(stderr, "no program %s\n", argv[1]);
+        return 2;
+    }
     char pattern[] = "/tmp/ordalo-latency-XXXXXX";
     const std::string dir = mkdtemp(pattern);
     const FrameModel& model = defaultFrameModel();
@@ -202,7 +208,11 @@ int main(int argc, char** argv) {
     setenv("ORDALO_VIRTUAL_DIR", dir.c_str(), 1);
     setenv("ORDALO_LOG_LEVEL", "1", 1);
     if (chdir(dir.c_str()) != 0) return 1;
-    ordalo_test::ChildProcess service({argv[1]}, dir + "/service.log");
+    ordalo_test::ChildProcess service({binary}, dir + "/service.log");
+    if (!service.Started()) {
+        std::fprintf(stderr, "cannot start %s\n", binary);
+        return 1;
+    }
     std::this_thread::sleep_for(std::chrono::seconds(4));  // bound, background taught
 
     std::uniform_real_distribution<double> pos(0.15, 0.85), angle(0, 2 * M_PI);
