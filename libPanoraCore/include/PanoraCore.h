@@ -270,7 +270,7 @@ PANORA_API extern int32_t number;     /* not used */
 /* Prepares ctx for the geometry in p (ctx->padLedsX/Y are read). Returns 1 when ready; 0, with
  * ready = 0, when the geometry exceeds the limits above or is not usable (no LEDs, lines
  * outside 1..15 or even, more lines on either side of an X LED's straight beam than of a Y
- * LED's, gaps below 1, non-positive sizes, or more than 576 physical entries for the one-byte
+ * LED's, gaps below 1 or above the physical LED count of their axis, non-positive sizes, or more than 576 physical entries for the one-byte
  * emitter-side 7-line model). */
 PANORA_API uint32_t OrdaloScreenSetup(CoreContext* ctx, SetupParams* p);
 /* Stores the device's calibration points and ratios; they do not change the screen mapping.

@@ -409,8 +409,9 @@ void findBlobs_Improved(CoreContext* ctx) {
     ctx->runsY = runsY;
     ctx->runsX = runsX;
 
-    // A lone small shadow (or one row / one column of them) needs no carving.
-    if (ctx->findMode == 1 && ctx->deadBeam == 0 && (runsX == 1 || runsY == 1) &&
+    // A lone small shadow needs no carving. Two shadows merged on one axis would both get the
+    // middle of the merged run there, so any frame with more runs is carved.
+    if (ctx->findMode == 1 && ctx->deadBeam == 0 && runsX == 1 && runsY == 1 &&
         ctx->rectCount > 0 && ctx->rects[0].x1 - ctx->rects[0].x0 < 5 &&
         ctx->rects[0].y1 - ctx->rects[0].y0 < 5) {
         const int count = MinOf(ctx->rectCount, kMaxPolygons);

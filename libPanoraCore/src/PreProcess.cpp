@@ -20,7 +20,9 @@ int ClampEntries(int64_t n) {
 // By value: context fields are packed and must not be bound to references.
 int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-int SafeGap(int32_t g) { return g < 1 ? 1 : g; }
+// The exported decoders take the gap from their caller: any gap of a whole block or more means
+// no slanted partner in it, so clamping there keeps every gap product inside an int.
+int SafeGap(int32_t g) { return g < 1 ? 1 : (g > PANORA_MAX_ENTRIES ? PANORA_MAX_ENTRIES : g); }
 
 int CeilBytes(int bits) { return bits <= 0 ? 0 : (bits + 7) / 8; }
 

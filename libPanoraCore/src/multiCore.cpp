@@ -51,7 +51,11 @@ bool GeometryFits(const CoreContext* ctx, const SetupParams* p) {
     // middle, and by the Y lines' bit numbering: an X LED with more lines on either side of its
     // straight beam than a Y LED would be read outside both.
     if (p->linesX / 2 > p->linesY / 2) return false;
+    // The gap comes from the frame as any u32. Beyond the axis's LED count no slanted line has a
+    // partner, and the decoders' and detection's gap products (up to lines * gap + LED count)
+    // stay far inside an int only while the gap is bounded by it.
     if (p->ledGapX < 1 || p->ledGapY < 1) return false;
+    if (p->ledGapX > p->ledsX || p->ledGapY > p->ledsY) return false;
     const int64_t countX = int64_t{p->ledsX} + 2 * int64_t{ctx->padLedsX};
     const int64_t countY = int64_t{p->ledsY} + 2 * int64_t{ctx->padLedsY};
     const int64_t entries = countX + countY;

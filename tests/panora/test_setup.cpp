@@ -257,3 +257,46 @@ TEST(ScreenSetup, RepeatedSetUpStartsAfresh) {
     EXPECT_EQ(+ctx->scan[131], 0x80);
     EXPECT_EQ(ctx->scan[59] & 0x08, 0x08) << "the first physical X LED's straight beam arrived";
 }
+
+// A frame's configuration can carry any u32 as its gaps; set-up takes one up to the axis's LED
+// count and no further, and the exported decoders stay inside their buffers whatever gap they get
+// (the sanitizer build checks every index).
+TEST(ScreenSetup, GapsAreBoundedByTheLedCountOfTheirAxis) {
+    const Geometry models[] = {
+        {19.0f, 72, 58, 7, 7, 6, 5},      // one byte per LED
+        {21.5f, 80, 48, 5, 5, 6, 5},      // sequential bit planes
+        {48.0f, 160, 90, 7, 7, 13, 13},   // pair-interleaved planes
+        {70.0f, 300, 170, 7, 7, 14, 14},  // emitter-side bytes
+        {120.0f, 400, 226, 5, 5, 8, 8},   // compressed
+        {55.0f, 200, 112, 15, 15, 2, 2},  // 16-bit words
+    };
+    const int64_t hugeGaps[] = {int64_t{1} << 29, int64_t{1} << 30, INT32_MAX, -(int64_t{1} << 30)};
+    for (const Geometry& m : models) {
+        SCOPED_TRACE(m.inches);
+        for (int axis = 0; axis < 2; ++axis) {
+            const int leds = axis == 0 ? m.ledsX : m.ledsY;
+            auto setUpWith = [&](int64_t gap) {
+                Geometry g = m;
+                (axis == 0 ? g.gapX : g.gapY) = static_cast<int>(gap);
+                auto ctx = NewContext();
+                SetupParams p = ParamsFor(g);
+                const uint32_t ok = OrdaloScreenSetup(ctx.get(), &p);
+                const std::vector<uint8_t> raw(2048, 0x5A);
+                panora_test::FillAndFix(ctx.get(), raw);
+                OrdaloUpdateBlobs(ctx.get());
+                return ok;
+            };
+            EXPECT_EQ(setUpWith(leds), 1u) << "axis " << axis;
+            EXPECT_EQ(setUpWith(leds + 1), 0u) << "axis " << axis;
+            for (int64_t gap : hugeGaps) EXPECT_EQ(setUpWith(gap), 0u) << gap;
+        }
+    }
+    std::vector<uint8_t> raw(4096, 0xA5);
+    std::vector<uint16_t> scan(PANORA_MAX_ENTRIES + 8, 0);
+    for (int64_t gap : hugeGaps) {
+        const int g = static_cast<int>(gap);
+        data_tran21_5(raw.data(), scan.data(), 80, 48, g, g);
+        data_tranTR48(raw.data(), scan.data(), 160, 90, g, g);
+        data_tran70_82(raw.data(), scan.data(), 300, 170, g, g);
+    }
+}
