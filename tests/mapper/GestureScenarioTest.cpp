@@ -223,6 +223,8 @@ const Scenario kScenarios[] = {
          {hand("ShowDesktop", 0.5 - 16.0 / 4096)}, {"dock com.apple.showdesktop.awake"}},
 };
 
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.label; }
+
 IGesture& recognizerNamed(ODOM::odOsxMapper& m, const std::string& name) {
     IGesture* all[] = {&m.tap,       &m.twoFingerTap, &m.hover,   &m.drag,      &m.pinch,
                        &m.scroll,    &m.swipeLeft,    &m.swipeRight, &m.swipeUp, &m.swipeDown,

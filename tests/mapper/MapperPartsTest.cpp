@@ -61,6 +61,27 @@ TEST_F(MapperParts, FrameAccumulationMarksAddedMovedRemoved) {
     EXPECT_EQ(accumulate(f, 40, {}), std::vector<Seen>{});
 }
 
+// Large frames are matched through hash tables; the outcome must be the same as for small ones.
+TEST_F(MapperParts, LargeFrameAccumulatesLikeASmallOne) {
+    std::vector<Finger> first, second;
+    for (std::uint64_t id = 0; id < 100; ++id) first.push_back({id, 0.25f, 0.5f});
+    for (std::uint64_t id = 10; id < 110; ++id) second.push_back({id, 0.375f, 0.5f});
+    Frame<float> f;
+    accumulate(f, 0, first);
+    const std::vector<Seen> seen = accumulate(f, 10, second);
+    ASSERT_EQ(seen.size(), 110u);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const Seen& s = seen[i];
+        EXPECT_EQ(s.id, i) << i;
+        const ContactState expected = i < 10     ? ContactState::Removed
+                                      : i < 100 ? ContactState::Moved
+                                                : ContactState::Added;
+        EXPECT_EQ(s.state, expected) << i;
+        EXPECT_EQ(s.dx, expected == ContactState::Moved ? 0.125f : 0.0f) << i;
+        EXPECT_EQ(s.isLast, i == 109) << i;
+    }
+}
+
 struct ActionCase {
     const char* label;
     std::function<std::unique_ptr<Action>()> make;
