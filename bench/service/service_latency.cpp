@@ -5,8 +5,9 @@
 //   sender, to the first datagram that lists a touch;
 // - movement: from the scan in which a held finger jumps by 20 mm, to the first datagram whose
 //   touch moved by 10 mm or more.
-// Positions and jump directions are random. The library's own hold-back (scans until it reports
-// a new finger or a moved one) is measured in-process on the same scans and given as a share.
+// Positions, jump directions and pauses are random. An in-process copy of the library is fed the
+// very scans the service gets; the scan at which it reports the change splits each sample into
+// the library's hold-back and the service's own share (transfer, queueing, pipeline, the tick).
 //
 //   unshare -n sh -c 'ip link set lo up && build/bin/service_latency build/bin/OrdaloService 200'
 #include <unistd.h>
@@ -41,29 +42,66 @@ namespace {
 
 constexpr double kRateHz = 120.0;
 
-// What the frame's fingers are; each change gets a new generation, and the time its first scan
-// was handed over is recorded.
+// What the frame's fingers are; each change gets a new generation.
 struct Script {
     std::mutex mutex;
     bool down = false;
     double x = 0.5, y = 0.5;
     uint64_t generation = 0;
-    uint64_t scannedGeneration = 0;
-    Clock::time_point scannedAt;
 
-    void Set(bool d, double nx, double ny) {
+    uint64_t Set(bool d, double nx, double ny) {
         std::lock_guard<std::mutex> g(mutex);
         down = d;
         x = nx;
         y = ny;
-        ++generation;
+        return ++generation;
     }
-    bool ScannedSince(uint64_t gen, Clock::time_point& at) {
-        std::lock_guard<std::mutex> g(mutex);
-        if (scannedGeneration < gen) return false;
-        at = scannedAt;
-        return true;
+};
+
+// Every scan handed to the frame's sender, with what an in-process copy of the library made of
+// it. The copy sees the same bytes in the same order as the service, so the scan at which it
+// first reports a change is the scan at which the service's library does: the time from that
+// scan to the datagram is the service's own share, whatever the library held back.
+struct ScanRecord {
+    Clock::time_point at;
+    uint64_t generation;
+    int count;
+    float cx, cy;
+};
+
+// Every datagram that came in, with the first touch it listed.
+struct DatagramRecord {
+    Clock::time_point at;
+    bool touched;
+    float x, y;
+};
+
+class ShadowLibrary {
+public:
+    explicit ShadowLibrary(const FrameModel& model)
+        : m_ctx(static_cast<CoreContext*>(std::calloc(1, sizeof(CoreContext))), &std::free) {
+        SetupParams p = librarySetupFor(model);
+        OrdaloScreenSetup(m_ctx.get(), &p);
+        m_ctx->fastFrame = 1;
+        m_ctx->eraseBackground = 1;
+        OrdaloScreenCalibration(m_ctx.get(), {0, 0}, {1, 1}, {0, 0}, {1, 1});
     }
+    // Blob count and first blob's centre; the pipeline's time is added to pipelineUs.
+    int Feed(const std::vector<uint8_t>& raw, float& cx, float& cy) {
+        const auto t0 = Clock::now();
+        OrdaloDataFill(m_ctx.get(), raw.data(), uint32_t(raw.size()));
+        OrdaloDataFix(m_ctx.get());
+        OrdaloUpdateBlobs(m_ctx.get());
+        pipelineUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        const int n = m_ctx->outBlobCount;
+        cx = n > 0 ? m_ctx->outBlobs[0].cx : -1.0f;
+        cy = n > 0 ? m_ctx->outBlobs[0].cy : -1.0f;
+        return n;
+    }
+    std::vector<double> pipelineUs;
+
+private:
+    std::unique_ptr<CoreContext, void (*)(void*)> m_ctx;
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -73,78 +111,86 @@ double Percentile(std::vector<double> v, double p) {
     return v[i];
 }
 
-void Report(const char* name, const std::vector<double>& v) {
-    std::printf("%-34s n=%3zu  median %6.2f ms  p99 %6.2f ms  max %6.2f ms\n", name, v.size(),
-                Percentile(v, 0.5), Percentile(v, 0.99), Percentile(v, 1.0));
+void Report(const char* name, const std::vector<double>& v, const char* unit = "ms") {
+    std::printf("%-38s n=%3zu  median %6.2f %s  p99 %6.2f %s  max %6.2f %s\n", name, v.size(),
+                Percentile(v, 0.5), unit, Percentile(v, 0.99), unit, Percentile(v, 1.0), unit);
 }
 
-// First datagram after `from` whose set messages satisfy pred, waiting up to 2 s.
-template <typename Pred>
-bool WaitDatagram(outputtest::LoDecoder& udp, Pred pred, Clock::time_point& at) {
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (Clock::now() < deadline) {
-        udp.Clear();
-        if (!udp.Receive(20)) continue;
-        for (const auto& m : udp.messages) {
-            if (m.args.size() >= 4 && m.args[0].s == "set" && pred(m.args[2].f, m.args[3].f)) {
-                at = Clock::now();
-                return true;
-            }
-        }
-    }
-    return false;
+double Ms(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-void Drain(outputtest::LoDecoder& udp) {
-    while (udp.Receive(0)) udp.Clear();
-}
-
-// Scans the library needs before it reports the change, on the same kind of scans.
-struct HoldBack {
-    int downScans = -1, moveScans = -1;
-    double pipelineUs = 0;
+struct Sample {
+    uint64_t downGeneration, moveGeneration;
 };
 
-HoldBack MeasureHoldBack(const FrameModel& model, std::mt19937& rng) {
-    BeamModel beams(model);
-    std::unique_ptr<CoreContext, void (*)(void*)> ctx(
-        static_cast<CoreContext*>(std::calloc(1, sizeof(CoreContext))), &std::free);
-    SetupParams p = librarySetupFor(model);
-    OrdaloScreenSetup(ctx.get(), &p);
-    ctx->fastFrame = 1;
-    ctx->eraseBackground = 1;
-    OrdaloScreenCalibration(ctx.get(), {0, 0}, {1, 1}, {0, 0}, {1, 1});
-    std::uniform_real_distribution<double> pos(0.15, 0.85);
-    const double x = pos(rng), y = pos(rng);
-    const double mmX = model.geometry.ledsX * model.geometry.mmPerLed();
-    HoldBack h;
-    double totalUs = 0;
-    int runs = 0;
-    auto feed = [&](const std::vector<Finger>& fingers) {
-        const auto raw = encodeScan(model, beams.scan(fingers));
-        const auto t0 = Clock::now();
-        OrdaloDataFill(ctx.get(), raw.data(), uint32_t(raw.size()));
-        OrdaloDataFix(ctx.get());
-        OrdaloUpdateBlobs(ctx.get());
-        totalUs += std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-        ++runs;
-        const int n = ctx->outBlobCount;
-        return n > 0 ? ctx->outBlobs[0].cx : -1.0f;
-    };
-    for (int i = 0; i < 200; ++i) feed({});
-    for (int i = 0; i < 60 && h.downScans < 0; ++i) {
-        if (feed({Finger{1, x, y, 10}}) >= 0) h.downScans = i;
+// The figures of one kind of change (touch-down or movement) over all samples.
+struct Figures {
+    std::vector<double> total, holdScans, share, tickWait;
+    int missing = 0, disagreeing = 0;
+    void Print(const char* what) const {
+        std::printf("-- %s (%d samples lost, %d where the service was ahead of the copy)\n", what,
+                    missing, disagreeing);
+        Report("latency, scan to datagram", total);
+        Report("library hold-back", holdScans, "scans");
+        Report("service's share", share);
+        Report("  of which until the next datagram", tickWait);
     }
-    for (int i = 0; i < 40; ++i) feed({Finger{1, x, y, 10}});
-    const double jumped = x + 20.0 / mmX;
-    const float before = feed({Finger{1, x, y, 10}});
-    for (int i = 0; i < 60 && h.moveScans < 0; ++i) {
-        const float cx = feed({Finger{1, jumped, y, 10}});
-        if (cx >= 0 && std::fabs(cx - before) * mmX >= 10.0) h.moveScans = i;
+};
+
+class Analysis {
+public:
+    Analysis(std::vector<ScanRecord> scans, std::vector<DatagramRecord> datagrams, double mmX,
+             double mmY)
+        : m_scans(std::move(scans)), m_datagrams(std::move(datagrams)), m_mmX(mmX), m_mmY(mmY) {}
+
+    // decided: does the library's output of this scan show the change, given the one before?
+    // shown: does this datagram show it, given the last one before the change?
+    template <typename Decided, typename Shown>
+    void Add(uint64_t generation, Figures& f, Decided decided, Shown shown) const {
+        const size_t first = FirstScanOf(generation);
+        if (first == 0 || first >= m_scans.size()) return void(++f.missing);
+        size_t decide = first;
+        while (decide < m_scans.size() && m_scans[decide].generation == m_scans[first].generation &&
+               !decided(m_scans[decide], m_scans[first - 1]))
+            ++decide;
+        const Clock::time_point t0 = m_scans[first].at;
+        const DatagramRecord* before = nullptr;
+        size_t d = 0;
+        for (; d < m_datagrams.size() && m_datagrams[d].at <= t0; ++d)
+            if (m_datagrams[d].touched) before = &m_datagrams[d];
+        size_t arrived = d;
+        while (arrived < m_datagrams.size() && !shown(m_datagrams[arrived], before)) ++arrived;
+        if (arrived >= m_datagrams.size() || decide >= m_scans.size() ||
+            m_scans[decide].generation != m_scans[first].generation)
+            return void(++f.missing);
+        const Clock::time_point td = m_scans[decide].at, ta = m_datagrams[arrived].at;
+        f.total.push_back(Ms(t0, ta));
+        f.holdScans.push_back(double(decide - first));
+        if (ta < td) {
+            ++f.disagreeing;
+            return;
+        }
+        f.share.push_back(Ms(td, ta));
+        size_t tick = d;
+        while (tick < m_datagrams.size() && m_datagrams[tick].at <= td) ++tick;
+        if (tick < m_datagrams.size()) f.tickWait.push_back(Ms(td, m_datagrams[tick].at));
     }
-    h.pipelineUs = totalUs / runs;
-    return h;
-}
+
+    double DistanceMm(float x0, float y0, float x1, float y1) const {
+        return std::hypot((x1 - x0) * m_mmX, (y1 - y0) * m_mmY);
+    }
+
+private:
+    size_t FirstScanOf(uint64_t generation) const {
+        for (size_t i = 0; i < m_scans.size(); ++i)
+            if (m_scans[i].generation >= generation) return i;
+        return m_scans.size();
+    }
+    std::vector<ScanRecord> m_scans;
+    std::vector<DatagramRecord> m_datagrams;
+    double m_mmX, m_mmY;
+};
 
 }  // namespace
 
@@ -167,16 +213,12 @@ int main(int argc, char** argv) {
     const double mmY = model.geometry.ledsY * model.geometry.mmPerLed();
     std::mt19937 rng(12345);
 
-    std::vector<double> holdDown, holdMove, pipeline;
-    for (int i = 0; i < 20; ++i) {
-        const HoldBack h = MeasureHoldBack(model, rng);
-        if (h.downScans >= 0) holdDown.push_back(h.downScans);
-        if (h.moveScans >= 0) holdMove.push_back(h.moveScans);
-        pipeline.push_back(h.pipelineUs);
-    }
-
     Script script;
     BeamModel beams(model);
+    ShadowLibrary shadow(model);
+    std::mutex logMutex;
+    std::vector<ScanRecord> scans;
+    std::vector<DatagramRecord> datagrams;
     FirmwareEmulator emulator(model.firmware);
     emulator.SetScanRate(kRateHz);
     emulator.SetScanSource([&](uint64_t) {
@@ -188,11 +230,10 @@ int main(int argc, char** argv) {
             gen = script.generation;
         }
         auto raw = encodeScan(model, beams.scan(fingers));
-        std::lock_guard<std::mutex> g(script.mutex);
-        if (script.scannedGeneration < gen) {
-            script.scannedGeneration = gen;
-            script.scannedAt = Clock::now();
-        }
+        ScanRecord r{Clock::now(), gen, 0, -1, -1};
+        r.count = shadow.Feed(raw, r.cx, r.cy);
+        std::lock_guard<std::mutex> g(logMutex);
+        scans.push_back(r);
         return raw;
     });
     FrameSocketServer server(emulator, dir + "/frame0.sock");
@@ -205,6 +246,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "UDP port 3333 is taken\n");
         return 1;
     }
+    std::atomic<bool> listening{true};
+    std::thread listener([&] {
+        while (listening) {
+            udp.Clear();
+            if (!udp.Receive(20)) continue;
+            DatagramRecord r{Clock::now(), false, 0, 0};
+            for (const auto& m : udp.messages) {
+                if (m.args.size() >= 4 && m.args[0].s == "set") {
+                    r = DatagramRecord{r.at, true, m.args[2].f, m.args[3].f};
+                    break;
+                }
+            }
+            std::lock_guard<std::mutex> g(logMutex);
+            datagrams.push_back(r);
+        }
+    });
     setenv("ORDALO_VIRTUAL_DIR", dir.c_str(), 1);
     setenv("ORDALO_LOG_LEVEL", "1", 1);
     if (chdir(dir.c_str()) != 0) return 1;
@@ -215,58 +272,59 @@ int main(int argc, char** argv) {
     }
     std::this_thread::sleep_for(std::chrono::seconds(4));  // bound, background taught
 
-    std::uniform_real_distribution<double> pos(0.15, 0.85), angle(0, 2 * M_PI);
-    std::vector<double> down, move;
+    // Jittered pauses, so that changes fall on every phase of the scan and of the tick.
+    std::uniform_real_distribution<double> pos(0.15, 0.85), angle(0, 2 * M_PI), pause(0, 60);
+    std::vector<Sample> plan;
     for (int s = 0; s < samples; ++s) {
         script.Set(false, 0.5, 0.5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(250 + s % 7 * 11));
-        Drain(udp);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250 + int(pause(rng))));
         const double x = pos(rng), y = pos(rng);
-        script.Set(true, x, y);
-        const uint64_t gen = script.generation;
-        Clock::time_point got, scanned;
-        if (WaitDatagram(udp, [](float, float) { return true; }, got) &&
-            script.ScannedSince(gen, scanned)) {
-            down.push_back(std::chrono::duration<double, std::milli>(got - scanned).count());
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300 + s % 5 * 13));
-        Drain(udp);
-        float rx = float(x), ry = float(y);
-        Clock::time_point ignored;
-        WaitDatagram(udp, [&](float px, float py) {
-            rx = px;
-            ry = py;
-            return true;
-        }, ignored);
+        Sample sample{};
+        sample.downGeneration = script.Set(true, x, y);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300 + int(pause(rng))));
         const double a = angle(rng);
-        const double nx = x + 20.0 * std::cos(a) / mmX, ny = y + 20.0 * std::sin(a) / mmY;
-        script.Set(true, nx, ny);
-        const uint64_t moved = script.generation;
-        if (WaitDatagram(udp, [&](float px, float py) {
-                return std::hypot((px - rx) * mmX, (py - ry) * mmY) >= 10.0;
-            }, got) && script.ScannedSince(moved, scanned)) {
-            move.push_back(std::chrono::duration<double, std::milli>(got - scanned).count());
-        }
+        sample.moveGeneration =
+            script.Set(true, x + 20.0 * std::cos(a) / mmX, y + 20.0 * std::sin(a) / mmY);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300 + int(pause(rng))));
+        plan.push_back(sample);
     }
+    script.Set(false, 0.5, 0.5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     service.Signal(SIGTERM);
     service.Wait(std::chrono::milliseconds(20000));
+    listening = false;
+    listener.join();
     server.Stop();
 
-    const double period = 1000.0 / kRateHz;
-    std::printf("library hold-back, touch-down: median %.0f scans (%.1f ms); movement: median "
-                "%.0f scans (%.1f ms); pipeline %.1f us per scan (median of runs)\n",
-                Percentile(holdDown, 0.5), Percentile(holdDown, 0.5) * period,
-                Percentile(holdMove, 0.5), Percentile(holdMove, 0.5) * period,
-                Percentile(pipeline, 0.5));
-    Report("touch-down latency", down);
-    Report("movement latency", move);
-    auto share = [&](const std::vector<double>& v, double holdScans) {
-        std::vector<double> out;
-        for (double d : v) out.push_back(d - holdScans * period);
-        return out;
-    };
-    Report("touch-down, service's share", share(down, Percentile(holdDown, 0.5)));
-    Report("movement, service's share", share(move, Percentile(holdMove, 0.5)));
-    std::printf("(the 10 ms TUIO tick alone adds 0..10 ms, 5 ms on average)\n");
+    std::vector<ScanRecord> scanLog;
+    std::vector<DatagramRecord> datagramLog;
+    std::vector<double> pipelineUs;
+    {
+        std::lock_guard<std::mutex> g(logMutex);
+        scanLog = scans;
+        datagramLog = datagrams;
+        pipelineUs = shadow.pipelineUs;
+    }
+    Analysis analysis(std::move(scanLog), std::move(datagramLog), mmX, mmY);
+    Figures down, move;
+    for (const Sample& s : plan) {
+        analysis.Add(
+            s.downGeneration, down, [](const ScanRecord& r, const ScanRecord&) { return r.count > 0; },
+            [](const DatagramRecord& d, const DatagramRecord*) { return d.touched; });
+        analysis.Add(
+            s.moveGeneration, move,
+            [&](const ScanRecord& r, const ScanRecord& pre) {
+                return r.count > 0 && pre.count > 0 &&
+                       analysis.DistanceMm(pre.cx, pre.cy, r.cx, r.cy) >= 10.0;
+            },
+            [&](const DatagramRecord& d, const DatagramRecord* pre) {
+                return d.touched && pre &&
+                       analysis.DistanceMm(pre->x, pre->y, d.x, d.y) >= 10.0;
+            });
+    }
+    std::printf("%d samples at %.0f scans/s; library pipeline per scan: median %.1f us, p99 %.1f us\n",
+                samples, kRateHz, Percentile(pipelineUs, 0.5), Percentile(pipelineUs, 0.99));
+    down.Print("touch-down: first scan with the finger -> first datagram listing a touch");
+    move.Print("movement: scan of the 20 mm jump -> first datagram moved by 10 mm");
     return std::system(("rm -rf '" + dir + "'").c_str()) == 0 ? 0 : 1;
 }
