@@ -187,3 +187,36 @@ Peer Listener::Accept(std::chrono::milliseconds deadline) const {
 }
 
 }  // namespace outputtest
+
+namespace outputtest {
+
+UdpSink::UdpSink() {
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) return;
+    // Large enough that a burst of split bundles is never dropped before it is read.
+    const int rcvbuf = 1 << 20;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    sockaddr_in addr = Loopback(0);
+    socklen_t len = sizeof addr;
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+        return;
+    }
+    m_port = ntohs(addr.sin_port);
+}
+
+UdpSink::~UdpSink() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+std::string UdpSink::Receive(std::chrono::milliseconds deadline) const {
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(deadline.count())) <= 0) return "";
+    char buf[65536];
+    const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
+}
+
+}  // namespace outputtest

@@ -76,3 +76,26 @@ private:
 };
 
 }  // namespace outputtest
+
+namespace outputtest {
+
+// A bound loopback UDP socket that hands out whole datagrams, so tests see
+// their exact bytes and sizes.
+class UdpSink {
+public:
+    UdpSink();
+    ~UdpSink();
+    UdpSink(const UdpSink&) = delete;
+    UdpSink& operator=(const UdpSink&) = delete;
+
+    bool Valid() const { return m_fd >= 0; }
+    int Port() const { return m_port; }
+    // The next datagram, or "" when none comes before the deadline.
+    std::string Receive(std::chrono::milliseconds deadline = std::chrono::seconds(5)) const;
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+}  // namespace outputtest
