@@ -137,7 +137,8 @@ TEST(UinputEncoder, TouchesWithoutAPositionAndRepeatedIdsAreLeftOut) {
     EXPECT_EQ(Scan(enc, {Touch(1, nan, 0.5f), Touch(2, 0.5f, inf)}), Events{});
     Scan(enc, {Touch(3, 0.5f, 0.5f), Touch(3, 0.9f, 0.9f)});
     EXPECT_EQ(enc.HeldContacts(), 1u);
-    EXPECT_EQ(Scan(enc, {Touch(3, 0.5f, 0.5f)}), Events{}) << "the first of a repeated id counts";
+    EXPECT_EQ(Scan(enc, {Touch(3, 0.5f, 0.5f), Touch(3, 0.1f, 0.1f)}), Events{})
+        << "the first of a repeated id counts";
 }
 
 // Axes of one new contact: positions clamped to the screen, sizes in X units with the height
@@ -148,6 +149,8 @@ struct AxesRow {
     MTUinputResolution resolution;
     i32 x, y, major, minor;
 };
+
+void PrintTo(const AxesRow& row, std::ostream* os) { *os << row.name; }
 
 class UinputEncoderAxes : public ::testing::TestWithParam<AxesRow> {};
 
