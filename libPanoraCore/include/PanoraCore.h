@@ -62,6 +62,7 @@ extern "C" {
 #define PANORA_MAX_RAW 2048           /* largest raw frame a caller passes */
 #define PANORA_PATH_POINTS 10         /* points of one smoothing path */
 #define PANORA_MAX_PATHS 100          /* smoothing paths of one context */
+#define PANORA_CARVE_BUDGET 60000     /* carving work one frame's detection may do (see carveWork) */
 
 #pragma pack(push, 1)
 
@@ -250,6 +251,10 @@ typedef struct CoreContext {
     int32_t setupPadX, setupPadY;               /* virtual LEDs per side, from setup */
     uint32_t scanFresh;    /* 1 = OrdaloDataFill decoded a frame that OrdaloDataFix has not seen */
     uint32_t historyCount; /* frames stored in scanHistory, up to the window */
+    /* Carving work of the last detection: polygon vertices side-tested against a band, ten per
+     * vertex of a polygon walked and cut. Detection stops once it passes PANORA_CARVE_BUDGET
+     * and drops the rectangle it was carving, so a hostile scan costs a bounded time. */
+    int32_t carveWork;
 } CoreContext;
 
 #pragma pack(pop)
@@ -330,9 +335,11 @@ PANORA_API int32_t OrdaloReloadBackgroudData(CoreContext* ctx, const char* path)
 
 /* ---- Blob detection and polygon geometry -------------------------------------------------- */
 
-/* Detection fills at most 99 polygons and 10000 rectangles; a frame of a single small shadow (or
- * one row or column of them) is taken as rectangles without carving, and counts as a frame with
- * touches for the background like any other. */
+/* Detection fills at most 99 polygons and 10000 rectangles; a frame of a single small shadow
+ * (one run of blocked straight beams on each axis) is taken as a rectangle without carving, and
+ * counts as a frame with touches for the background like any other. Carving stops for a
+ * rectangle once all its fragments died, and for the frame once carveWork passes
+ * PANORA_CARVE_BUDGET. */
 PANORA_API void findBlobs_Improved(CoreContext* ctx);
 PANORA_API void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect);
 /* Returns the index step: 0 = polygon deleted, 1 = kept or replaced, 2 = split in two. A carve

@@ -1,6 +1,7 @@
 // Candidate touch polygons from the beam words: shadow rectangles of the straight beams, carved by
 // every band of slanted beams that arrived.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "BlobInternal.h"
@@ -127,6 +128,9 @@ uint32_t CutOneBoundary(CoreContext* ctx, uint8_t p, const BeamBand& band, int l
     return 1;
 }
 
+// PolygonSubPallelograms, adding the work done to *cost.
+uint32_t SubtractBand(CoreContext* ctx, uint8_t p, BeamBand* band, long* cost);
+
 }  // namespace
 
 extern "C" {
@@ -170,10 +174,20 @@ uint32_t PointInArea(CoreContext* ctx, BeamBand* band, ODPoint* v) {
 }
 
 uint32_t PolygonSubPallelograms(CoreContext* ctx, uint8_t p, BeamBand* band) {
+    long cost = 0;
+    return SubtractBand(ctx, p, band, &cost);
+}
+
+}  // extern "C"
+
+namespace {
+
+uint32_t SubtractBand(CoreContext* ctx, uint8_t p, BeamBand* band, long* cost) {
     if (p >= ctx->workCount || p >= kPolygonSlots || !ValidLine(ctx, band->line)) return 1;
     const _MINI_POLYGON& poly = ctx->blobs[p];
     const int n = poly.ptCount > kMaxVertices ? kMaxVertices : poly.ptCount;
     if (n < 2) return 1;
+    *cost += n;
 
     // Most bands pass a polygon by: with every vertex clearly on one side of both boundaries no
     // edge can cross them, and the edge walk below is not needed.
@@ -189,6 +203,9 @@ uint32_t PolygonSubPallelograms(CoreContext* ctx, uint8_t p, BeamBand* band) {
         }
         if (below == n || above == n) return 1;
     }
+    // Walking the edges against both boundaries and building fragments costs about ten times
+    // the side test above.
+    *cost += 10 * n;
 
     EdgeCrossing cross[2][2];
     int total[2] = {0, 0};
@@ -263,19 +280,27 @@ uint32_t PolygonSubPallelograms(CoreContext* ctx, uint8_t p, BeamBand* band) {
     return 0;
 }
 
-}  // extern "C"
+}  // namespace
 
-extern "C" {
+namespace {
 
-void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect) {
+// Ten fingers of 8-16 mm cost at most 26000 on any catalogue model (the 15-line ones are the
+// dearest), twenty fingers and a palm up to 70000; a hostile scan (alternating shadows, slanted
+// beams arriving in combs) would otherwise carve strips into hundreds of fragments for several
+// milliseconds. At this budget carving stays within a few hundred microseconds.
+constexpr long kCarveBudget = PANORA_CARVE_BUDGET;
+
+// Adds the rectangle's polygon and carves it; `work` counts the vertices carving visited.
+// Returns false when the budget ran out before the rectangle was carved by every band.
+bool CarveRectangle(CoreContext* ctx, const ShadowRect* rect, long* work) {
     ctx->rectRefined = 1;
     const int n = ctx->blobCount;
-    if (n < 0 || n >= kMaxPolygons) return;
+    if (n < 0 || n >= kMaxPolygons) return true;
     RectToBlob(ctx, *rect, &ctx->blobs[n]);
     ctx->workCount = n + 1;
     if (ctx->findMode != 1) {
         ctx->blobCount = ctx->workCount;
-        return;
+        return true;
     }
 
     const int nY = ctx->ledCountY, nX = ctx->ledCountX;
@@ -286,14 +311,21 @@ void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect) {
     const double y0 = rect->y0, y1 = rect->y1;
     Run runs[kMaxEntries];
 
+    bool full = false;
+    bool spent = false;
     auto carve = [&](const BeamBand& band) {
         int i = n;
         while (i < ctx->workCount) {
+            if (*work > kCarveBudget) {
+                spent = full = true;
+                return;
+            }
             BeamBand b = band;
-            i += static_cast<int>(PolygonSubPallelograms(ctx, static_cast<uint8_t>(i), &b));
+            i += static_cast<int>(SubtractBand(ctx, static_cast<uint8_t>(i), &b, work));
         }
+        // Every fragment of the rectangle died: no later band can bring one back.
+        if (ctx->workCount <= n) full = true;
     };
-    bool full = false;
 
     // Y families: a band of LEDs whose slanted line k arrived cannot hold a finger.
     const double q = static_cast<double>(nY) / nX;
@@ -353,10 +385,21 @@ void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect) {
         }
     }
     ctx->blobCount = ctx->workCount;
+    return !spent;
+}
+
+}  // namespace
+
+extern "C" {
+
+void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect) {
+    long work = 0;
+    CarveRectangle(ctx, rect, &work);
 }
 
 void findBlobs_Improved(CoreContext* ctx) {
     ctx->blobCount = ctx->workCount = ctx->rectCount = 0;
+    ctx->carveWork = 0;
     const int nY = ctx->ledCountY, nX = ctx->ledCountX;
     const int padY = ctx->padLedsY > 0 ? ctx->padLedsY : 0;
     const int padX = ctx->padLedsX > 0 ? ctx->padLedsX : 0;
@@ -438,13 +481,19 @@ void findBlobs_Improved(CoreContext* ctx) {
     const double limitMm2 = ctx->rectCount > 99 ? 16.0 : 4.0;
     const double mm = ctx->mmPerLed;
     bool capped = false;
+    long work = 0;
     for (int r = 0; r < ctx->rectCount; ++r) {
         if (ctx->workCount >= kMaxPolygons) {
             capped = true;
             break;
         }
         const int first = ctx->blobCount;
-        GetBlobsFormRect(ctx, &ctx->rects[r]);
+        if (!CarveRectangle(ctx, &ctx->rects[r], &work)) {
+            // Half-carved fragments are no shadow's shape: the rectangle is dropped, and the
+            // frame keeps what was carved before the budget ran out.
+            ctx->blobCount = ctx->workCount = first;
+            break;
+        }
         if (ctx->workCount > 2) {
             int i = first;
             while (i < ctx->workCount) {
@@ -459,6 +508,7 @@ void findBlobs_Improved(CoreContext* ctx) {
         }
         ctx->blobCount = ctx->workCount;
     }
+    ctx->carveWork = static_cast<int32_t>(MinOf<long>(work, INT32_MAX));
     if (capped || ctx->workCount >= kMaxPolygons) ctx->blobCount = ctx->workCount = kMaxPolygons;
     ctx->lastFrameBlobs = product != 0 ? ctx->blobCount : 0;
 }

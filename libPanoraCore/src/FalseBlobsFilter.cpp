@@ -110,12 +110,13 @@ bool InInnerRegion(const CoreContext* ctx, const _MINI_POLYGON& b) {
     return b.cx >= mx && b.cy >= my && b.cx <= 1.0 - mx && b.cy <= 1.0 - my;
 }
 
-// Marks every beam that lists a real blob as explained.
-void MarkExplained(CoreContext* ctx, int slots) {
+// Marks every beam that lists a real blob (only `onlyBlob` when it is 0 or more) as explained.
+void MarkExplained(CoreContext* ctx, int slots, int onlyBlob = -1) {
     for (int i = 0; i < slots; ++i) {
         BeamHits& hits = ctx->beamHits[i];
         for (int k = 0; k < hits.count; ++k) {
             const int b = hits.blob[k];
+            if (onlyBlob >= 0 && b != onlyBlob) continue;
             if (b >= 0 && b < ctx->blobCount && ctx->blobs[b].trueFlag) {
                 hits.count = -1;
                 break;
@@ -127,9 +128,11 @@ void MarkExplained(CoreContext* ctx, int slots) {
 // Explains the remaining blocked beams greedily: the polygon on most unexplained beams (the
 // largest among near-equals) is taken as real, until no polygon has enough beams left.
 void ExplainGreedily(CoreContext* ctx, int slots, int threshold) {
+    // After the first round only the blob chosen last can explain further beams.
+    int chosenLast = -1;
     for (int round = 0; round <= ctx->blobCount; ++round) {
         for (int b = 0; b < ctx->blobCount; ++b) ctx->blobVotes[b][0] = 0;
-        MarkExplained(ctx, slots);
+        MarkExplained(ctx, slots, chosenLast);
         for (int i = 0; i < slots; ++i) {
             const BeamHits& hits = ctx->beamHits[i];
             for (int k = 0; k < hits.count; ++k) {
@@ -151,6 +154,7 @@ void ExplainGreedily(CoreContext* ctx, int slots, int threshold) {
         }
         if (chosen < 0) return;
         ctx->blobs[chosen].trueFlag = 1;
+        chosenLast = chosen;
     }
 }
 
@@ -265,12 +269,20 @@ int CollectBlobBeams(CoreContext* ctx) {
 
 void DropUnconfirmedAndMerge(CoreContext* ctx, double mergeMm) {
     DropUnconfirmed(ctx);
+    // Squared millimetres: a frame can leave 99 candidates, and this loop revisits slots.
+    const double kx = static_cast<double>(ctx->mmPerLed) / ctx->pitchX;
+    const double ky = static_cast<double>(ctx->mmPerLed) / ctx->pitchY;
+    auto farApart = [&](const _MINI_POLYGON& a, const _MINI_POLYGON& b) {
+        const double dx = (static_cast<double>(b.cx) - a.cx) * kx;
+        const double dy = (static_cast<double>(b.cy) - a.cy) * ky;
+        return dx * dx + dy * dy >= mergeMm * mergeMm;
+    };
     int i = 0;
     while (i < ctx->workCount) {
         bool replaced = false;
         int j = i + 1;
         while (j < ctx->workCount) {
-            if (MmDistance(ctx, Centre(ctx->blobs[i]), Centre(ctx->blobs[j])) >= mergeMm) {
+            if (farApart(ctx->blobs[i], ctx->blobs[j])) {
                 ++j;
                 continue;
             }

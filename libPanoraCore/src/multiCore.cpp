@@ -156,6 +156,7 @@ uint32_t OrdaloScreenSetup(CoreContext* ctx, SetupParams* p) {
     ctx->setupPadY = ctx->padLedsY;
     ctx->scanFresh = 0;
     ctx->historyCount = 0;
+    ctx->carveWork = 0;
 
     __atomic_store_n(panora::SmoothSwitch(), 1u, __ATOMIC_RELAXED);
     std::memset(&ctx->smooth, 0, sizeof(ctx->smooth));
