@@ -56,34 +56,51 @@ bool VexoTCPClient::Setup(const std::string& host, int port, bool blocking) {
 }
 
 bool VexoTCPClient::Send(const std::string& text) {
+    std::string message;
+    message.reserve(text.size() + 1);
+    message.append(text).push_back('\0');
+    return SendTerminated(message.data(), message.size());
+}
+
+bool VexoTCPClient::SendTerminated(const char* message, std::size_t len) {
     if (!IsConnected()) {
         VEXO_LOG_EXCEPTION(L"Trying to Send while not connected");
         return false;
     }
-    std::string message;
-    message.reserve(m_pending.size() + text.size() + 1);
-    message.append(m_pending).append(text).push_back('\0');
-    const int n = SendAll(message.data(), static_cast<int>(message.size()));
-    if (n == 0) {
-        VEXO_LOG_EXCEPTION(L"Other side disconnected");
-        Close();
-        return false;
-    }
-    if (n < 0) return false;
-    const std::size_t sent = static_cast<std::size_t>(n);
-    if (sent >= message.size()) {
+    if (len == 0) return false;
+    const bool hadPending = !m_pending.empty();
+    if (hadPending) {
+        const int n = SendAll(m_pending.data(), static_cast<int>(m_pending.size()));
+        if (n == 0) return PeerGone();
+        if (n < 0) return false;
+        if (static_cast<std::size_t>(n) < m_pending.size()) {
+            // The previous message is still not out; the new one was not started
+            // and is dropped rather than queued, so the backlog stays within one
+            // message however slowly the peer reads.
+            m_pending.erase(0, static_cast<std::size_t>(n));
+            return false;
+        }
         m_pending.clear();
+    }
+    const int n = SendAll(message, static_cast<int>(len));
+    if (n == 0) return PeerGone();
+    // Nothing of it went out: dropped, unless it follows a rest that just went
+    // out, in which case it waits whole in front of the next message.
+    if (n < 0) {
+        if (!hadPending) return false;
+        m_pending.assign(message, len);
         return true;
     }
-    if (sent < m_pending.size()) {
-        // The previous message is still not out; the new one was not started
-        // and is dropped rather than queued, so the backlog stays within one
-        // message however slowly the peer reads.
-        m_pending.erase(0, sent);
-        return false;
+    if (static_cast<std::size_t>(n) < len) {
+        m_pending.assign(message + n, len - static_cast<std::size_t>(n));
     }
-    m_pending.assign(message, sent, std::string::npos);
     return true;
+}
+
+bool VexoTCPClient::PeerGone() {
+    VEXO_LOG_EXCEPTION(L"Other side disconnected");
+    Close();
+    return false;
 }
 
 bool VexoTCPClient::SendRaw(const std::string& bytes) {

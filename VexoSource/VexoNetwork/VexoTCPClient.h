@@ -30,6 +30,9 @@ public:
     // of the next one. False when the text could not be queued at all (the
     // peer is gone, or the socket is full before the previous message is out).
     bool Send(const std::string& text);
+    // The same for a message that already ends with its NUL (len counts it),
+    // from the caller's buffer: no copy unless part of it has to wait.
+    bool SendTerminated(const char* message, std::size_t len);
     // Raw bytes, no terminator. True only when every byte went out; a peer
     // that is gone closes the client.
     bool SendRaw(const std::string& bytes);
@@ -54,6 +57,8 @@ public:
 
 private:
     void AppendReceived(const char* data, int len);
+    // Logs the departure and closes; false, for the send that found it.
+    bool PeerGone();
     void SetConnected(bool connected) { m_bConnected.store(connected, std::memory_order_release); }
 
     char m_buf[kRawReceiveBytes + 1] = {};

@@ -154,10 +154,17 @@ VexoTCPServer::ClientPtr VexoTCPServer::Find(int id) {
 }
 
 bool VexoTCPServer::SendToAll(const std::string& text) {
+    std::string message;
+    message.reserve(text.size() + 1);
+    message.append(text).push_back('\0');
+    return SendTerminatedToAll(message.data(), message.size());
+}
+
+bool VexoTCPServer::SendTerminatedToAll(const char* message, std::size_t len) {
     std::lock_guard<std::mutex> guard(m_clientsLock);
     if (m_clients.empty()) return false;
     for (auto& entry : m_clients) {
-        if (entry.second->IsConnected()) entry.second->Send(text);
+        if (entry.second->IsConnected()) entry.second->SendTerminated(message, len);
     }
     return true;
 }

@@ -43,6 +43,8 @@ public:
     bool Close();
 
     bool SendToAll(const std::string& text);
+    // SendToAll of a message that already ends with its NUL (len counts it).
+    bool SendTerminatedToAll(const char* message, std::size_t len);
     bool Send(int id, const std::string& text);
     bool SendRawBytes(int id, const void* data, int len);
     bool SendRawBytesToAll(const void* data, int len);

@@ -35,6 +35,8 @@ public:
 
     void SendBundle(const VexoOscBundle& bundle);
     void SendMessage(const VexoOscMessage& message);
+    // Sends bytes encoded elsewhere as one datagram.
+    void SendEncoded(const char* data, std::size_t size);
 
     // Encode into a caller's buffer; false when it does not fit. Public so the
     // encoding can be checked without a socket.
@@ -46,7 +48,6 @@ public:
 private:
     static void AppendBundle(const VexoOscBundle& bundle, osc::OutboundPacketStream& p);
     static void AppendMessage(const VexoOscMessage& message, osc::OutboundPacketStream& p);
-    void SendEncoded(const char* data, std::size_t size);
 
     std::unique_ptr<UdpTransmitSocket> m_socket;
 };

@@ -162,41 +162,6 @@ TEST(TuioXml, NumbersReadExactlyAsPrintfWritesThem) {
     }
 }
 
-TEST(TuioOsc, BundleContentAsAnotherDecoderReadsIt) {
-    Table t;
-    VexoOscBundle empty = TUIO::ComposeBundle(t.touches.data(), 256, t.flags.data(), 4);
-    std::vector<char> buffer(VexoOscSender::kBundleBufferBytes);
-    std::size_t size = 0;
-    ASSERT_TRUE(VexoOscSender::EncodeBundle(empty, buffer.data(), buffer.size(), &size));
-    LoDecoder lo;
-    ASSERT_TRUE(lo.Valid());
-    ASSERT_TRUE(lo.Dispatch(buffer.data(), size));
-    ASSERT_EQ(lo.messages.size(), 2u);
-    std::vector<char> zeroCount(VexoOscSender::kBundleBufferBytes);
-    std::size_t zeroSize = 0;
-    t.Put(3, 0.3f, 0.3f);
-    ASSERT_TRUE(
-        VexoOscSender::EncodeBundle(TUIO::ComposeBundle(t.touches.data(), 0, t.flags.data(), 4),
-                                    zeroCount.data(), zeroCount.size(), &zeroSize));
-    EXPECT_EQ(std::vector<char>(zeroCount.begin(), zeroCount.begin() + zeroSize),
-              std::vector<char>(buffer.begin(), buffer.begin() + size))
-        << "count 0 encodes like a table without active slots";
-    t.flags[3] = 0;
-    EXPECT_EQ(lo.messages[0].types, "s");
-    EXPECT_EQ(lo.messages[0].args[0].s, "alive");
-    EXPECT_EQ(lo.messages[1].types, "si");
-    EXPECT_EQ(lo.messages[1].args[1].i, 4);
-
-    // A full table fits the bundle buffer.
-    for (uint32_t i = 0; i < 256; ++i) t.Put(i, 0.5f, 0.5f);
-    VexoOscBundle full = TUIO::ComposeBundle(t.touches.data(), 256, t.flags.data(), 5);
-    ASSERT_TRUE(VexoOscSender::EncodeBundle(full, buffer.data(), buffer.size(), &size));
-    EXPECT_LT(size, 16384u);
-    lo.Clear();
-    ASSERT_TRUE(lo.Dispatch(buffer.data(), size));
-    EXPECT_EQ(lo.messages.size(), 258u);
-}
-
 class TuioRoutes : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -257,6 +222,14 @@ TEST_F(TuioRoutes, UdpFramesDecodeWithOrderedSlotsAndAdvancingFseq) {
     ASSERT_EQ(third.size(), 5u);
     EXPECT_EQ(third[4].args[1].i, 3);
     EXPECT_EQ(tuio.GetFrameSeq(), 3);
+}
+
+TEST_F(TuioRoutes, AFullTableGoesOutAsOneDatagram) {
+    Table t;
+    for (uint32_t i = 0; i < kVexoTouchTableSize; ++i) t.Put(i, 0.5f, 0.5f);
+    const auto messages = SendAndDecode(t);
+    ASSERT_EQ(messages.size(), kVexoTouchTableSize + 2);
+    EXPECT_EQ(messages[kVexoTouchTableSize].types, "s" + std::string(kVexoTouchTableSize, 'i'));
 }
 
 TEST_F(TuioRoutes, BothRoutesOfOneCallCarryTheSameFseq) {
