@@ -86,6 +86,27 @@ int MTUinputDescribe(libevdev* dev, const MTUinputIdentity& identity) {
     return err < 0 ? err : (err > 0 ? -EINVAL : 0);
 }
 
+bool MTUinputWriteEvents(int fd, const std::vector<MTUinputEvent>& events) {
+    // One write for the whole scan: a syscall per event would cost more than the encoding.
+    // The kernel stamps the time itself.
+    std::vector<input_event> batch(events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        batch[i].type = events[i].type;
+        batch[i].code = events[i].code;
+        batch[i].value = events[i].value;
+    }
+    const char* bytes = reinterpret_cast<const char*>(batch.data());
+    std::size_t left = batch.size() * sizeof(input_event);
+    while (left > 0) {
+        const ssize_t n = ::write(fd, bytes, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        left -= std::size_t(n);
+    }
+    return true;
+}
+
 bool MTUinputEnabled(VexoConfgBase* cfg) {
     return !cfg || cfg->GetValue(MT_UINPUT_ENABLE_TAG, 1) != 0;
 }
@@ -113,11 +134,7 @@ MTUinputDevice::OpenResult MTUinputDevice::Open(const MTUinputIdentity& identity
 }
 
 bool MTUinputDevice::Write(const std::vector<MTUinputEvent>& events) {
-    if (!m_uinput) return false;
-    for (const MTUinputEvent& e : events) {
-        if (libevdev_uinput_write_event(m_uinput, e.type, e.code, e.value) != 0) return false;
-    }
-    return true;
+    return m_uinput && MTUinputWriteEvents(libevdev_uinput_get_fd(m_uinput), events);
 }
 
 void MTUinputDevice::Close() {

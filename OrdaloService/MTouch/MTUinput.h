@@ -48,6 +48,9 @@ MTUinputResolution MTUinputResolutionOf(const MTUinputIdentity& identity);
 // else a negative errno from libevdev.
 int MTUinputDescribe(libevdev* dev, const MTUinputIdentity& identity);
 bool MTUinputEnabled(VexoSource::VexoConfgBase* cfg);
+// Writes the events as one batch of input_event records to a uinput (or any) descriptor;
+// false when the write fails.
+bool MTUinputWriteEvents(int fd, const std::vector<MTUinputEvent>& events);
 
 // One kernel device. Not copyable; used by one thread.
 class MTUinputDevice {

@@ -2,6 +2,7 @@
 // route's decisions (setting, no /dev/uinput) without a kernel device.
 #include <gtest/gtest.h>
 #include <libevdev/libevdev.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -278,6 +279,24 @@ std::size_t CountStartingWith(const std::vector<std::wstring>& lines, const std:
     std::size_t n = 0;
     for (const std::wstring& line : lines) n += line.compare(0, head.size(), head) == 0;
     return n;
+}
+
+TEST(UinputRoute, EventsGoOutAsOneBatchOfInputEventRecords) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const std::vector<MTUinputEvent> events = {
+        {EV_ABS, ABS_MT_SLOT, 3}, {EV_ABS, ABS_MT_TRACKING_ID, -1}, {EV_SYN, SYN_REPORT, 0}};
+    ASSERT_TRUE(MTUinputWriteEvents(fds[1], events));
+    ::close(fds[1]);
+    input_event read[4];
+    const ssize_t n = ::read(fds[0], read, sizeof read);
+    ::close(fds[0]);
+    ASSERT_EQ(n, ssize_t(3 * sizeof(input_event)));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(uinputtest::Name(read[i].type, read[i].code, read[i].value),
+                  uinputtest::Name(events[i].type, events[i].code, events[i].value));
+    }
+    EXPECT_FALSE(MTUinputWriteEvents(fds[1], events)) << "a closed descriptor fails";
 }
 
 TEST(UinputRoute, MissingNodeIsSaidOnceAtInformationLevelAndTheRouteStaysOff) {
