@@ -183,10 +183,17 @@ void TUIO::SendMsg(const VexoTouch_S* touches, uint32_t count, const uint32_t* f
     m_frameSeq = static_cast<int32_t>(static_cast<uint32_t>(m_frameSeq) + 1u);
     if (touches == nullptr) count = 0;
     if (m_bUdpMode) {
-        m_active.clear();
-        for (uint32_t i = 0; i < count; ++i) {
-            if (IsActive(flags, i)) m_active.push_back(i);
+        // Branch-free: the active slots are scattered, so a branch per slot
+        // would mostly be mispredicted.
+        if (m_active.size() < count) m_active.resize(count);
+        std::size_t n = 0;
+        if (flags != nullptr) {
+            for (uint32_t i = 0; i < count; ++i) {
+                m_active[n] = i;
+                n += flags[i] != 0 ? 1 : 0;
+            }
         }
+        m_activeCount = n;
         m_writer.Clear();
         m_datagramEnds.clear();
         if (m_profile == TUIOProfile::Standard) {
@@ -252,12 +259,12 @@ void TUIO::UpdateMotion(uint32_t count, const uint32_t* flags, const VexoTouch_S
 }
 
 void TUIO::EncodeDefault(const VexoTouch_S* touches) {
-    const std::size_t n = m_active.size();
+    const std::size_t n = m_activeCount;
     TUIOOscWriter& w = m_writer;
     w.Reserve(kBundleHeadBytes + n * kCurSetBytes + AliveBytes(n) + kFseqBytes);
     w.BeginBundleImmediate();
-    for (uint32_t i : m_active) {
-        const VexoTouch_S& t = touches[i];
+    for (std::size_t k = 0; k < m_activeCount; ++k) {
+        const VexoTouch_S& t = touches[m_active[k]];
         const std::size_t element = w.BeginElement();
         w.Padded(kCurAddress, 12);
         w.Padded(kCurSetTags, 12);
@@ -279,9 +286,11 @@ void TUIO::WriteAlive(const VexoTouch_S* touches, const char* address) {
     TUIOOscWriter& w = m_writer;
     const std::size_t element = w.BeginElement();
     w.Padded(address, 12);
-    w.StringThenInts(m_active.size());
+    w.StringThenInts(m_activeCount);
     w.Padded(kAlive, 8);
-    for (uint32_t i : m_active) w.Int(static_cast<int32_t>(touches[i].id));
+    for (std::size_t k = 0; k < m_activeCount; ++k) {
+        w.Int(static_cast<int32_t>(touches[m_active[k]].id));
+    }
     w.EndElement(element);
 }
 
@@ -296,7 +305,7 @@ void TUIO::WriteFseq(const char* address) {
 }
 
 void TUIO::EncodeStandardProfile(const VexoTouch_S* touches, bool blobs) {
-    const std::size_t n = m_active.size();
+    const std::size_t n = m_activeCount;
     const char* address = blobs ? kBlbAddress : kCurAddress;
     const std::size_t setBytes = blobs ? kBlbSetBytes : kCurSetBytes;
     const std::size_t fixed = kBundleHeadBytes + AliveBytes(n) + kFseqBytes;

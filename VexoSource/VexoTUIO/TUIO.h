@@ -115,7 +115,9 @@ private:
     std::vector<std::size_t> m_datagramEnds;
     std::vector<char> m_xml;
     std::vector<Motion> m_motion;
-    std::vector<uint32_t> m_active;  // active slots of the frame being encoded
+    // Active slots of the frame being encoded: the first m_activeCount entries.
+    std::vector<uint32_t> m_active;
+    std::size_t m_activeCount = 0;
 };
 
 }  // namespace VexoSource
