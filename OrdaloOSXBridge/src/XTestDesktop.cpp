@@ -171,9 +171,17 @@ public:
                     std::int64_t) override {
         // X has no click state: clients count clicks by their timing, which the actions keep.
         if (!std::isfinite(xPx) || !std::isfinite(yPx)) return;
-        XTestFakeMotionEvent(display_, DefaultScreen(display_),
-                             monitor_.x + pixel(xPx, monitor_.width),
-                             monitor_.y + pixel(yPx, monitor_.height), CurrentTime);
+        const int x = monitor_.x + pixel(xPx, monitor_.width);
+        const int y = monitor_.y + pixel(yPx, monitor_.height);
+        // A button event goes where the pointer is; a move there first only if it is elsewhere,
+        // so that a click has no motion between its press and release.
+        const bool move = type == MouseEventType::MouseMoved ||
+                          type == MouseEventType::LeftMouseDragged || !posted_ ||
+                          x != postedX_ || y != postedY_;
+        if (move) XTestFakeMotionEvent(display_, DefaultScreen(display_), x, y, CurrentTime);
+        posted_ = true;
+        postedX_ = x;
+        postedY_ = y;
         switch (type) {
             case MouseEventType::LeftMouseDown: press(1, heldLeft_); break;
             case MouseEventType::LeftMouseUp: release(1, heldLeft_); break;
@@ -283,6 +291,8 @@ private:
     XMonitor monitor_;
     Clock::time_point checked_;
     bool heldLeft_ = false, heldRight_ = false;
+    bool posted_ = false;  // postedX_, postedY_: where this backend last put the pointer
+    int postedX_ = 0, postedY_ = 0;
     WheelSteps wheel_;
     std::set<std::uint16_t> unknownCodes_;
     std::set<unsigned long> unmappedKeysyms_;
