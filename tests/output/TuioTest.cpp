@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -13,6 +14,7 @@
 #include "LoDecoder.h"
 #include "OutputTestSupport.h"
 #include "VexoTUIO/TUIO.h"
+#include "VexoTUIO/TUIOEncode.h"
 
 using namespace VexoSource;
 using outputtest::LoDecoder;
@@ -159,6 +161,44 @@ TEST(TuioXml, NumbersReadExactlyAsPrintfWritesThem) {
         if (!std::isfinite(value)) continue;
         // Most random bit patterns are tiny or huge; also cover the 0..1 range.
         check(i % 2 ? value : static_cast<float>(raw) / 4294967296.0f - 0.25f);
+    }
+}
+
+// The writer behind the XML numbers, alone, against printf over far more values:
+// every exact tie at the sixth decimal (odd multiples of 2^-k with k up to 26
+// fall on a half millionth only for some k; all are tried), the ends of every
+// range, and a million random bit patterns, nan and inf included.
+TEST(TuioXml, FixedTextIsPrintfTextForAnyFloat) {
+    std::vector<float> values = {0.0f, -0.0f, 1e-45f, -1e-45f, 1.17549435e-38f, 5e-7f, 4.9999997e-7f,
+                                 5.0000006e-7f, 0.9999995f, 0.99999946f, 2147483520.0f,
+                                 -2147483520.0f, 2147483648.0f, 3.4028235e38f, -3.4028235e38f,
+                                 std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN(),
+                                 -std::numeric_limits<float>::quiet_NaN()};
+    for (int k = 1; k <= 26; ++k) {
+        for (int odd = 1; odd < 4000; odd += 2) {
+            const float v = std::ldexp(static_cast<float>(odd), -k);
+            values.push_back(v);
+            values.push_back(-v);
+            values.push_back(v + 1024.0f);
+        }
+    }
+    std::mt19937 rng(8122026);
+    for (int i = 0; i < 1000000; ++i) {
+        const uint32_t raw = rng();
+        float v;
+        std::memcpy(&v, &raw, sizeof v);
+        values.push_back(v);
+    }
+    for (float v : values) {
+        char expected[64];
+        char actual[kTUIOFixed6MaxChars];
+        const int n = std::snprintf(expected, sizeof expected, "%f", static_cast<double>(v));
+        const char* end = TUIOWriteFixed6(actual, v);
+        const std::size_t length = static_cast<std::size_t>(end - actual);
+        ASSERT_EQ(std::string(actual, length), std::string(expected, static_cast<std::size_t>(n)))
+            << std::hexfloat << v;
     }
 }
 
