@@ -120,6 +120,8 @@ u32 MTInitial() {
         return 0;
     }
     g_tuio->Setup("127.0.0.1", TUIO::kDefaultTcpPort, TUIO::kDefaultUdpPort, 1, 1);
+    // Profile, datagram size and UDP targets from INFO:TUIO; unusable values are logged.
+    g_tuio->Configure(TUIOReadSettings(*g_appCfg));
 
     {
         boost::lock_guard<boost::mutex> guard(g_tuioMutex);
