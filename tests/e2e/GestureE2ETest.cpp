@@ -101,7 +101,7 @@ public:
     explicit Chain(const ScratchDir& dir) : dir_(dir) {
         service_ = std::make_unique<ChildProcess>(
                 std::vector<std::string>{"/bin/sh", "-c",
-                                         "cd '" + dir.path() + "' && exec env ORDALO_VIRTUAL_DIR='" +
+                                         "cd '" + dir.path() + "' && exec /usr/bin/env ORDALO_VIRTUAL_DIR='" +
                                                  dir.path() + "' ORDALO_LOG=stderr '" +
                                                  ORDALO_SERVICE_BIN + "'"},
                 dir / "service.log");
