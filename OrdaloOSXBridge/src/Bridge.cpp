@@ -1,5 +1,7 @@
 #include "Bridge.h"
 
+#include <signal.h>
+
 #include <exception>
 #include <memory>
 
@@ -13,7 +15,20 @@ const std::string theTuioHeader = "<OSCPACKET COMPANY=\"Ostrel\"";
 
 namespace {
 
+constexpr int kExitStopped = 0;
 constexpr int kExitFailure = 1;
+constexpr unsigned long kStopCheckMs = 200;
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void requestStop(int) { g_stopRequested = 1; }
+
+void stopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
 constexpr int kExitSettings = 2;
 
 struct Chosen {
@@ -30,9 +45,16 @@ public:
 
 }  // namespace
 
-int runLoop(inet::tcp::Session& session, std::FILE* err) {
+int runLoop(inet::tcp::Session& session, std::FILE* err, const volatile std::sig_atomic_t* stop) {
     try {
         for (;;) {
+            if (stop) {
+                // Waiting in short steps, so that a stop request ends the bridge through its
+                // destructors: the desktop releases what it holds (a drag's button).
+                while (!*stop && !session.hasMessage() && !session.watchingData(kStopCheckMs)) {
+                }
+                if (*stop) return kExitStopped;
+            }
             std::string message;
             session >> message;
             if (message.compare(0, theTuioHeader.size(), theTuioHeader) == 0)
@@ -85,7 +107,8 @@ int bridgeMain(int argc, const Environment& environment, const char* host, std::
                  "OrdaloOSXBridge: connected to %s:%u; desktop %s; touch surface %.2f x %.2f mm\n",
                  host, unsigned(port), chosen.summary.c_str(), settings.widthMm,
                  settings.heightMm);
-    return runLoop(session, stderr);
+    stopOnSignals();
+    return runLoop(session, stderr, &g_stopRequested);
 }
 
 }  // namespace bridge

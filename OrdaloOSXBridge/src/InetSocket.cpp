@@ -69,6 +69,10 @@ void Session::set(Option option, bool on) {
         throw SocketException("failure to set socket option");
 }
 
+bool Session::hasMessage() const {
+    return std::find(pending_.begin(), pending_.end(), '\0') != pending_.end();
+}
+
 bool Session::takeMessage(std::string& message) {
     const auto nul = std::find(pending_.begin(), pending_.end(), '\0');
     if (nul == pending_.end()) return false;

@@ -59,6 +59,10 @@ public:
     // connection or the read fails.
     Session& operator>>(std::string& message);
 
+    // True when a message (or the end of a dropped one) waits in the pending bytes, so that the
+    // next >> will not read the socket.
+    bool hasMessage() const;
+
     // Sends every byte; throws SocketException when the peer is gone or the send fails.
     Session& operator<<(const std::string& message);
 

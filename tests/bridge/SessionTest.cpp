@@ -2,9 +2,12 @@
 // and the loop that feeds the plugin.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -214,5 +217,30 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  "invalid TUIO message"}),
     [](const ::testing::TestParamInfo<LoopCase>& info) { return info.param.name; });
+
+volatile std::sig_atomic_t g_stop = 0;
+
+TEST(ReadingLoopStop, AStopSignalEndsTheWaitingLoopWithStatusZero) {
+    struct sigaction action {};
+    action.sa_handler = [](int) { g_stop = 1; };
+    sigaction(SIGUSR1, &action, nullptr);
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    Session session(fds[0]);
+    // A complete message waits in the socket: it is still read before the stop is seen.
+    const std::string packet("hello\0", 6);
+    ASSERT_EQ(send(fds[1], packet.data(), packet.size(), 0), 6);
+    const pthread_t loopThread = pthread_self();
+    std::thread requester([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pthread_kill(loopThread, SIGUSR1);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ordalo::bridge::runLoop(session, stderr, &g_stop), 0);
+    requester.join();
+    EXPECT_FALSE(session.hasMessage());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    close(fds[1]);
+}
 
 }  // namespace

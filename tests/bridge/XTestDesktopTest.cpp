@@ -102,6 +102,9 @@ INSTANTIATE_TEST_SUITE_P(
                      Mouse(d, T::LeftMouseUp, 40, 10);
                  },
                  {"press 1 1930,10", "release 1 1960,10", "press 1 1960,10", "release 1 1960,10"}},
+        PostCase{"ClosingTheDesktopReleasesAButtonItHolds",
+                 [](Desktop& d) { Mouse(d, T::LeftMouseDown, 20, 30); },
+                 {"press 1 1940,30", "release 1 1940,30"}},
         PostCase{"PixelScrollBecomesWheelStepsWithTheRemainderCarried",
                  [](Desktop& d) {
                      Mouse(d, T::MouseMoved, 100, 100);

@@ -344,6 +344,14 @@ TEST(BridgeLife, StoppingTheServiceEndsTheBridgeWithStatusOne) {
             << chain.Logs();
 }
 
+TEST(BridgeLife, SigtermStopsTheBridgeWithStatusZero) {
+    ScratchDir dir;
+    Chain chain(dir);
+    ASSERT_TRUE(chain.StartBridge({"ORDALO_DESKTOP=print"})) << chain.Logs();
+    chain.bridge().Signal(SIGTERM);
+    EXPECT_EQ(chain.bridge().Wait(milliseconds(20000)), 0) << chain.Logs();
+}
+
 TEST(BridgeLife, WithoutAServiceTheBridgeFailsToConnectAndExitsOne) {
     ScratchDir dir;
     ChildProcess bridge({"/usr/bin/env", "ORDALO_DESKTOP=print", ORDALO_BRIDGE_BIN},
