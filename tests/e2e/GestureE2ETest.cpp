@@ -333,24 +333,32 @@ TEST_F(TwoMonitors, AnUnknownOutputIsRefusedAtStartWithTheList) {
 
 // ---- The bridge and the service's life ----------------------------------------------------------
 
-TEST(BridgeLife, StoppingTheServiceEndsTheBridgeWithStatusOne) {
+struct EndCase {
+    const char* name;
+    bool stopService;     // SIGTERM to the service; else to the bridge
+    int status;
+    const char* lastLine;  // what the bridge's log ends with
+};
+
+class BridgeEnd : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(BridgeEnd, ByTheServiceOrByItsOwnSignal) {
     ScratchDir dir;
     Chain chain(dir);
     ASSERT_TRUE(chain.StartBridge({"ORDALO_DESKTOP=print"})) << chain.Logs();
-    chain.service().Signal(SIGTERM);
-    EXPECT_EQ(chain.bridge().Wait(milliseconds(30000)), 1) << chain.Logs();
-    EXPECT_NE(chain.BridgeLog().find("OrdaloOSXBridge: failure to receive data from socket\n"),
-              std::string::npos)
-            << chain.Logs();
+    (GetParam().stopService ? chain.service() : chain.bridge()).Signal(SIGTERM);
+    EXPECT_EQ(chain.bridge().Wait(milliseconds(30000)), GetParam().status) << chain.Logs();
+    const std::string log = chain.BridgeLog();
+    const std::string last = GetParam().lastLine;
+    EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last) << chain.Logs();
 }
 
-TEST(BridgeLife, SigtermStopsTheBridgeWithStatusZero) {
-    ScratchDir dir;
-    Chain chain(dir);
-    ASSERT_TRUE(chain.StartBridge({"ORDALO_DESKTOP=print"})) << chain.Logs();
-    chain.bridge().Signal(SIGTERM);
-    EXPECT_EQ(chain.bridge().Wait(milliseconds(20000)), 0) << chain.Logs();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Ends, BridgeEnd,
+    ::testing::Values(EndCase{"ServiceStopped", true, 1,
+                              "OrdaloOSXBridge: failure to receive data from socket\n"},
+                      EndCase{"BridgeSigterm", false, 0, "; touch surface 475.97 x 267.73 mm\n"}),
+    [](const ::testing::TestParamInfo<EndCase>& info) { return info.param.name; });
 
 TEST(BridgeLife, WithoutAServiceTheBridgeFailsToConnectAndExitsOne) {
     ScratchDir dir;
