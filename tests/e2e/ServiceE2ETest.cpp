@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -505,4 +507,33 @@ TEST(ServiceDevices, AStopCutsShortARequestTheFrameNeverAnswers) {
     EXPECT_EQ(service.Stop(), 0);
     EXPECT_EQ(service.Count("Request cancelled"), 1u) << service.Log();
     EXPECT_EQ(service.Count("Request timed out"), 0u);
+}
+
+TEST(ServiceTouches, TheStandardTuioProfileNamedInSystemXmlReachesEveryUdpTarget) {
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir.path() + "/Data").c_str(), 0755), 0);
+    std::ofstream(dir.path() + "/Data/System.xml")
+        << "<INFO><TUIO><PROFILE>standard</PROFILE><UDP_TARGET>127.0.0.1:3333</UDP_TARGET>"
+           "<UDP_TARGET>127.0.0.1:3334</UDP_TARGET></TUIO></INFO>";
+    outputtest::LoDecoder first("3333"), second("3334");
+    ASSERT_TRUE(first.Valid() && second.Valid());
+    Frame frame(dir.path(), "frame0", Described(40), RestingFinger(0.25f, 0.5f));
+    Service service(dir.path());
+    for (outputtest::LoDecoder* udp : {&first, &second}) {
+        // The finger as a TUIO 1.1 blob at its place, with a size.
+        EXPECT_TRUE(WaitUntil([&] {
+            bool seen = false;
+            for (int i = 0; i < 10000 && udp->Receive(i == 0 ? 50 : 0); ++i) {
+                for (const auto& m : udp->messages) {
+                    seen = seen || (m.path == "/tuio/2Dblb" && m.types == "sifffffffffff" &&
+                                    m.args[0].s == "set" &&
+                                    Near({m.args[1].i, m.args[2].f, m.args[3].f}, 0.25f, 0.5f) &&
+                                    m.args[5].f > 0.0f && m.args[6].f > 0.0f);
+                }
+                udp->Clear();
+            }
+            return seen;
+        })) << service.Log();
+    }
+    EXPECT_EQ(service.Stop(), 0);
 }

@@ -1,11 +1,15 @@
 // Socket peers, a log recorder and polling for the touch-output tests.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "VexoTUIO/VexoTouch.h"
 
 namespace outputtest {
 
@@ -78,6 +82,17 @@ private:
 }  // namespace outputtest
 
 namespace outputtest {
+
+// The TUIO thread's touch table: records by id with their presence flags.
+struct TouchTable {
+    std::array<VexoSource::VexoTouch_S, VexoSource::kVexoTouchTableSize> touches{};
+    std::array<uint32_t, VexoSource::kVexoTouchTableSize> flags{};
+
+    void Put(uint32_t id, float x, float y, float w = 0.01f, float h = 0.02f, float area = 0.0f) {
+        touches[id] = VexoSource::VexoTouch_S{x, y, w, h, area, id};
+        flags[id] = 1;
+    }
+};
 
 // A bound loopback UDP socket that hands out whole datagrams, so tests see
 // their exact bytes and sizes.

@@ -28,17 +28,10 @@ namespace {
 
 const std::string kGoldenFile = std::string(ORDALO_OUTPUT_TEST_DATA) + "/tuio-default-golden.txt";
 
-struct GoldenFrame {
+struct GoldenFrame : outputtest::TouchTable {
     std::string name;
-    std::array<VexoTouch_S, kVexoTouchTableSize> touches{};
-    std::array<uint32_t, kVexoTouchTableSize> flags{};
     uint32_t count = kVexoTouchTableSize;
     float seconds = 0.0f;
-
-    void Put(uint32_t id, float x, float y, float w, float h, float area) {
-        touches[id] = VexoTouch_S{x, y, w, h, area, id};
-        flags[id] = 1;
-    }
 };
 
 // Fixed integer sequence: the frames must not depend on a library's distributions.

@@ -26,14 +26,7 @@ using outputtest::UdpSink;
 
 namespace {
 
-struct Table {
-    std::array<VexoTouch_S, kVexoTouchTableSize> touches{};
-    std::array<uint32_t, kVexoTouchTableSize> flags{};
-    void Put(uint32_t id, float x, float y, float w = 0.01f, float h = 0.02f, float a = 0.0002f) {
-        touches[id] = VexoTouch_S{x, y, w, h, a, id};
-        flags[id] = 1;
-    }
-};
+using Table = outputtest::TouchTable;
 
 // One received datagram, decoded on its own.
 struct Part {

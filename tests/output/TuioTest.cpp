@@ -23,14 +23,7 @@ using outputtest::WaitUntil;
 
 namespace {
 
-struct Table {
-    std::array<VexoTouch_S, kVexoTouchTableSize> touches{};
-    std::array<uint32_t, kVexoTouchTableSize> flags{};
-
-    void Put(uint32_t id, float x, float y, float w = 0.01f, float h = 0.02f, float area = 0.0f) {
-        touches[id] = VexoTouch_S{x, y, w, h, area, id};
-        flags[id] = 1;
-    }
+struct Table : outputtest::TouchTable {
     std::string Xml(int32_t seq, int32_t port = 3000, float seconds = 0.0f) const {
         return TUIO::ComposeXml(touches.data(), kVexoTouchTableSize, flags.data(), seq, port,
                                 seconds);
@@ -384,6 +377,19 @@ TEST(TuioLifecycle, AFailedTcpStartLeavesTheOscRouteWorking) {
         ASSERT_EQ(lo.messages.size(), 3u);
         EXPECT_EQ(lo.messages[2].args[1].i, call);
     }
+}
+
+TEST(TuioLifecycle, AnUnresolvableUdpHostIsReportedOnceNotEveryFrame) {
+    TUIO tuio;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(tuio.Setup("no-such-host.invalid", 0, 3333, 1, 0));
+    Table t;
+    t.Put(1, 0.1f, 0.1f);
+    for (int frame = 0; frame < 5; ++frame) {
+        tuio.SendMsg(t.touches.data(), kVexoTouchTableSize, t.flags.data());
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "VexoOscSender::Setup: unable to resolve host no-such-host.invalid\n");
 }
 
 TEST(TuioLifecycle, DestroyingTheOutputClosesItsTcpClients) {
