@@ -178,11 +178,14 @@ TEST(TuioStandard, ATouchThatReturnsStartsAtRest) {
     t.Put(7, 0.1f, 0.1f);
     out.Send(t, 1.0);
     t.Put(7, 0.2f, 0.1f);
-    EXPECT_NEAR(FindSet(out.Send(t, 1.01), "/tuio/2Dcur", 7)->args[4].f, 10.0f, 0.01f);
+    const std::vector<Part> moving = out.Send(t, 1.01);
+    ASSERT_NE(FindSet(moving, "/tuio/2Dcur", 7), nullptr);
+    EXPECT_NEAR(FindSet(moving, "/tuio/2Dcur", 7)->args[4].f, 10.0f, 0.01f);
     t.flags[7] = 0;
     out.Send(t, 1.02);
     t.Put(7, 0.9f, 0.9f);
-    const DecodedMessage* back = FindSet(out.Send(t, 1.03), "/tuio/2Dcur", 7);
+    const std::vector<Part> returned = out.Send(t, 1.03);
+    const DecodedMessage* back = FindSet(returned, "/tuio/2Dcur", 7);
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->args[4].f, 0.0f) << "a new touch under an old id has no speed yet";
     EXPECT_EQ(back->args[6].f, 0.0f);
