@@ -438,6 +438,12 @@ PANORA_API float Matrix3Pt(ODPoint a, ODPoint b, ODPoint c);
 
 /* Neighbouring LEDs outside the axis's own LED block are not counted. */
 PANORA_API void SingleTouchEx(CoreContext* ctx);
+/* Sub-LED refinement, the pipeline's step after the lone-touch rescue: moves each blob's centre
+ * (cx, cy only) to the centroid of the positions and radii for which a disc blocks exactly the
+ * runs of beams seen in every line family around it (existing, usable beams only). A blob keeps
+ * its centre when fewer than three families agree on a radius, when no position fits them all,
+ * or when the refined centre lies more than 1.5 LED steps away. */
+PANORA_API void RefineBlobCentres(CoreContext* ctx);
 /* Older estimator (unused): needs max(minBeams, 5 on 42 inches or more, else 2) blocked usable
  * beams per axis; the blob it makes is one pitch square, kind 1. */
 PANORA_API void SingleTouch(CoreContext* ctx, int32_t minBeams);

@@ -213,6 +213,7 @@ uint32_t OrdaloUpdateBlobs(CoreContext* ctx) {
 
     RemoveFalseBlobsEx2(ctx);
     if (ctx->deadBeam == 0) SingleTouchEx(ctx);
+    RefineBlobCentres(ctx);
 
     if (ctx->blobCount < 0) ctx->blobCount = 0;
     if (ctx->blobCount > PANORA_MAX_POLYGONS) ctx->blobCount = PANORA_MAX_POLYGONS;
