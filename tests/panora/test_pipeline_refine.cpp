@@ -1,0 +1,154 @@
+// Sub-LED refinement of blob centres: fingers between the LEDs are reported where they are, and
+// the refinement leaves a centre alone when the beams cannot place it.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "test_blobs_support.h"
+
+using namespace blobtest;
+using VirtualFrame::Finger;
+
+namespace {
+
+// A finger at a frame position given in LED units (before the model's mirror).
+Finger AtLeds(const VirtualFrame::FrameModel& m, double ledX, double ledY, double mm = 10.0) {
+    return Finger{1, ScreenX(m, ledX / m.geometry.ledsX), ScreenY(m, ledY / m.geometry.ledsY), mm};
+}
+
+struct Placed {
+    double meanMm = 0, worstMm = 0;
+};
+
+// Holds each finger alone for a few frames and measures where it is reported.
+Placed Place(const VirtualFrame::FrameModel& model, const std::vector<Finger>& fingers) {
+    Pipeline pipe(model);
+    Placed out;
+    for (const Finger& f : fingers) {
+        std::vector<Touch> t;
+        for (int i = 0; i < 4; ++i) t = pipe.Step({f});
+        EXPECT_EQ(1u, t.size()) << f.x << "," << f.y;
+        if (t.size() != 1) continue;
+        const double e = pipe.Mm(t[0].x, t[0].y, f.x, f.y);
+        out.meanMm += e / static_cast<double>(fingers.size());
+        out.worstMm = std::max(out.worstMm, e);
+        for (int i = 0; i < 8; ++i) pipe.Step({});
+    }
+    return out;
+}
+
+struct SubLedCase {
+    const char* model;
+    bool nearEdge;     // 1-4 mm from an edge instead of the interior
+    double meanMm;     // the half-LED estimate alone gives about 1.7 mm (1.8 at the edges)
+    double worstMm;
+};
+
+class SubLedOffsets : public ::testing::TestWithParam<SubLedCase> {};
+
+// Offsets of 0.05..0.95 LED on both axes (jittered, so no offset lines up with the half-LED
+// grid by construction) at interior spots away from the columns where the Y families all see
+// the straight beams' phase, or along the four edges.
+TEST_P(SubLedOffsets, FingersBetweenLedsAreReportedWhereTheyAre) {
+    const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(GetParam().model);
+    ASSERT_NE(model, nullptr);
+    const auto& g = model->geometry;
+    const double mm = g.mmPerLed();
+    std::mt19937 rng(1616);
+    std::uniform_real_distribution<double> phase(0.05, 0.95), depth(1.0, 4.0);
+    std::vector<Finger> fingers;
+    for (int i = 0; i < 24; ++i) {
+        double x = g.ledsX * (0.3 + 0.4 * (i % 4) / 3.0) + phase(rng);
+        double y = g.ledsY * (0.3 + 0.4 * (i / 4 % 3) / 2.0) + phase(rng);
+        if (GetParam().nearEdge) {
+            const double in = depth(rng) / mm;
+            switch (i % 4) {
+                case 0: x = in; break;
+                case 1: x = g.ledsX - in; break;
+                case 2: y = in; break;
+                default: y = g.ledsY - in; break;
+            }
+        } else {
+            const double column = static_cast<double>(g.ledsX) / g.gapY;
+            const double off = std::remainder(x, column);
+            if (std::fabs(off) < 0.5) x += off < 0 ? -0.7 : 0.7;
+        }
+        fingers.push_back(AtLeds(*model, x, y));
+    }
+    const Placed p = Place(*model, fingers);
+    EXPECT_LT(p.meanMm, GetParam().meanMm);
+    EXPECT_LT(p.worstMm, GetParam().worstMm);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, SubLedOffsets,
+    ::testing::Values(SubLedCase{"19in-72x58-7line", false, 0.8, 2.2},
+                      SubLedCase{"27in-112x64-15line-words", false, 0.6, 2.0},
+                      SubLedCase{"19in-72x58-7line", true, 1.6, 3.0}));
+
+// Direct calls on a hand-placed blob: where the refinement moves a centre and where it keeps it.
+struct KeepCase {
+    const char* what;
+    double blobOffsetLeds;  // blob centre placed this far right of the finger
+    bool slantedBeams;      // false: only the straight beams are blocked
+    bool moves;
+};
+
+class RefineFallBacks : public ::testing::TestWithParam<KeepCase> {};
+
+TEST_P(RefineFallBacks, CentreMovesOnlyWhenTheBeamsPlaceIt) {
+    const VirtualFrame::FrameModel& model = VirtualFrame::defaultFrameModel();
+    VirtualFrame::BeamModel beams(model);
+    ContextPtr ctx = MakeContext(model);
+    const double fx = 30.37, fy = 21.62;  // LED units
+    std::vector<uint16_t> words = beams.scan({AtLeds(model, fx, fy)});
+    if (!GetParam().slantedBeams) {
+        const uint16_t straight = 1u << (model.geometry.linesX / 2);
+        for (size_t e = 0; e < words.size(); ++e)
+            words[e] = static_cast<uint16_t>(beams.existingMask(static_cast<int>(e)) &
+                                             (words[e] | ~straight));
+    }
+    LoadWords(ctx.get(), words);
+    const double bx = (fx + GetParam().blobOffsetLeds) * ctx->pitchX, by = fy * ctx->pitchY;
+    ctx->blobs[0] = SquareBlob(ctx.get(), bx, by, 10.0);
+    ctx->blobCount = 1;
+    RefineBlobCentres(ctx.get());
+    const double mm = ctx->mmPerLed;
+    const double err =
+        std::hypot(ctx->blobs[0].cx / ctx->pitchX - fx, ctx->blobs[0].cy / ctx->pitchY - fy) * mm;
+    const bool moved = std::fabs(ctx->blobs[0].cx - bx) > 1e-7 ||
+                       std::fabs(ctx->blobs[0].cy - by) > 1e-7;
+    EXPECT_EQ(GetParam().moves, moved) << GetParam().what;
+    if (GetParam().moves) {
+        EXPECT_LT(err, 1.0) << GetParam().what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefineFallBacks,
+    ::testing::Values(KeepCase{"blob 0.6 LED off the finger", 0.6, true, true},
+                      KeepCase{"blob 1.3 LED off the finger", 1.3, true, true},
+                      KeepCase{"refined centre 1.7 LED away", 1.7, true, false},
+                      KeepCase{"only the two straight families", 0.3, false, false}));
+
+TEST(RefineFallBacks, RunsThatNoDiscFitsLeaveTheCentre) {
+    // Rows from one finger, columns from another 14 mm to the right: every family has its run, but
+    // no single disc blocks them all.
+    const VirtualFrame::FrameModel& model = VirtualFrame::defaultFrameModel();
+    VirtualFrame::BeamModel beams(model);
+    ContextPtr ctx = MakeContext(model);
+    const double step = 14.0 / model.geometry.mmPerLed();
+    const std::vector<uint16_t> rows = beams.scan({AtLeds(model, 30.4, 21.6)});
+    std::vector<uint16_t> words = beams.scan({AtLeds(model, 30.4 + step, 21.6)});
+    for (int e = 0; e < model.geometry.ledsY; ++e) words[e] = rows[e];
+    LoadWords(ctx.get(), words);
+    const float bx = static_cast<float>((30.4 + step / 2) * ctx->pitchX);
+    const float by = static_cast<float>(21.6 * ctx->pitchY);
+    ctx->blobs[0] = SquareBlob(ctx.get(), bx, by, 10.0);
+    ctx->blobCount = 1;
+    RefineBlobCentres(ctx.get());
+    EXPECT_FLOAT_EQ(bx, ctx->blobs[0].cx);
+    EXPECT_FLOAT_EQ(by, ctx->blobs[0].cy);
+}
+
+}  // namespace
