@@ -14,6 +14,7 @@
 #include "MTouch/MTPacketTo.h"
 #include "MTouch/MTProtocol.h"
 #include "MTouch/MTRpc.h"
+#include "MTouch/MTUinput.h"
 #include "VexoLog/VexoLog.h"
 #include "VexoXmlSettings/VexoConfig.h"
 #include "VexoUtils/VexoUtils.h"
@@ -313,8 +314,8 @@ enum class MTRunEnd { Stop, Reboot, Restart };
 // One bring-up and steady loop of a frame, with everything it allocates.
 class MTDeviceRunner {
 public:
-    MTDeviceRunner(MTDevice* device, VexoThread* thread)
-        : m_device(device), m_server(device->nm_server), m_thread(thread) {}
+    MTDeviceRunner(MTDevice* device, VexoThread* thread, MTUinputRoute& uinput)
+        : m_device(device), m_server(device->nm_server), m_thread(thread), m_uinput(uinput) {}
 
     MTRunEnd Run() {
         const bool up = BringUp();
@@ -365,6 +366,7 @@ private:
     MTDevice* m_device;
     VexoHIDServer* m_server;
     VexoThread* m_thread;
+    MTUinputRoute& m_uinput;
     MTRunEnd m_end = MTRunEnd::Stop;
 
     std::unique_ptr<CoreContext, CoreContextFree> m_ctx;
@@ -549,6 +551,7 @@ bool MTDeviceRunner::BringUp() {
     VEXO_LOG_DEBUG(L"Disable fast reply");
     m_server->SetCfgEvent(m_device->nm_cfgEvent);
     VEXO_LOG_DEBUG(L"Binding cfg-event to current device");
+    m_uinput.Start(m_device->nm_deviceId, m_config);
     return true;
 }
 
@@ -581,6 +584,8 @@ void MTDeviceRunner::HandleScan(VexoPacket* packet) {
     ctx->outBlobCount = n;
     FillTouches(m_device, ctx->outBlobs, u32(n), m_device->nm_touches);
     MTouchAddTuioMsg(m_device, m_device->nm_touches, u32(n));
+    // Straight away, not on the TUIO tick.
+    m_uinput.Put(m_device->nm_touches, u32(n));
 }
 
 MTRunEnd MTDeviceRunner::SteadyLoop() {
@@ -620,6 +625,7 @@ MTRunEnd MTDeviceRunner::SteadyLoop() {
 
 void MTDeviceRunner::Finish() {
     MTouchAddTuioMsg(m_device, nullptr, 0);
+    m_uinput.Lift();
     m_ctx.reset();
     m_setup.reset();
     m_solution.reset();
@@ -634,13 +640,17 @@ void MTDeviceRunner::Finish() {
 
 void MTDeviceRun(void* context, VexoThread* thread) {
     auto* device = static_cast<MTDevice*>(context);
-    for (;;) {
-        MTDeviceRunner runner(device, thread);
-        const MTRunEnd end = runner.Run();
-        if (end != MTRunEnd::Restart || thread->GetThreadStatus()) break;
-        if (runner.WatchdogActive()) {
-            MTPacketTo(device->nm_server, PACKET_IDEN_FEED_WATCHDOG, nullptr, 0, g_echoTime,
-                       nullptr, nullptr, 0, 0, thread);
+    {
+        // Kept across configuration restarts; its kernel device goes when the frame leaves.
+        MTUinputRoute uinput(g_appCfg);
+        for (;;) {
+            MTDeviceRunner runner(device, thread, uinput);
+            const MTRunEnd end = runner.Run();
+            if (end != MTRunEnd::Restart || thread->GetThreadStatus()) break;
+            if (runner.WatchdogActive()) {
+                MTPacketTo(device->nm_server, PACKET_IDEN_FEED_WATCHDOG, nullptr, 0, g_echoTime,
+                           nullptr, nullptr, 0, 0, thread);
+            }
         }
     }
     device->nm_endTime = VexoGetSystemTime();
