@@ -391,4 +391,58 @@ TEST_F(BlobDetection, TinyFragmentsDisappearAmongMany) {
     EXPECT_GT(rawTiny, 0) << "the scenarios never produced a fragment for the rule to remove";
 }
 
+// Only one family of slanted beams arrives over a 6 x 6 LED shadow; its bands alone must carve
+// the rectangle away (every other beam through it is blocked).
+class OneFamilyCarves : public BlobDetection, public ::testing::WithParamInterface<Axis> {};
+
+TEST_P(OneFamilyCarves, RectangleInArrivedBandsOfOneFamilyIsRemoved) {
+    const Axis arrived = GetParam();
+    const Axis blocked = arrived == Axis::X ? Axis::Y : Axis::X;
+    const int leds = blocked == Axis::Y ? model_->geometry.ledsY : model_->geometry.ledsX;
+    for (int led = 0; led < leds; ++led)
+        words_[beams_->entryOf(blocked, led)] &= static_cast<uint16_t>(1u << beams_->bitOf(blocked, 0));
+    BlockStraight(words_, *beams_, Axis::X, 30, 36);
+    BlockStraight(words_, *beams_, Axis::Y, 20, 26);
+    Detect();
+    EXPECT_EQ(1, +ctx_->rectCount);
+    EXPECT_EQ(1u, +ctx_->rectRefined);
+    EXPECT_EQ(0, +ctx_->blobCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFamilies, OneFamilyCarves, ::testing::Values(Axis::X, Axis::Y));
+
+TEST_F(BlobDetection, FragmentLimitRisesToSixteenSquareMillimetresAboveNinetyNineRectangles) {
+    // Sixteen thin fingers: their rows and columns make over a hundred rectangles.
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> pos(0.05, 0.95);
+    const double mm = ctx_->mmPerLed;
+    auto sizeMm2 = [&](const _MINI_POLYGON& b) {
+        return (b.width / ctx_->pitchX * mm) * (mm * b.height / ctx_->pitchY);
+    };
+    int framesWithMany = 0, midSized = 0;
+    for (int round = 0; round < 30; ++round) {
+        std::vector<VirtualFrame::Finger> fingers;
+        for (int f = 0; f < 16; ++f) fingers.push_back({f, pos(rng), pos(rng), 6.0});
+        words_ = beams_->scan(fingers);
+        Detect();
+        if (ctx_->rectCount <= 99) continue;
+        ++framesWithMany;
+        for (int i = 2; i < ctx_->blobCount; ++i)
+            EXPECT_GE(sizeMm2(ctx_->blobs[i]), 16.0) << "round " << round << " blob " << i;
+        // The same rectangles carved without the size rule leave fragments of 4 to 16 mm2.
+        std::vector<ShadowRect> rects(ctx_->rects, ctx_->rects + ctx_->rectCount);
+        ctx_->blobCount = ctx_->workCount = 0;
+        for (ShadowRect& r : rects) {
+            if (ctx_->workCount >= 98) break;
+            GetBlobsFormRect(ctx_.get(), &r);
+        }
+        for (int i = 2; i < ctx_->workCount; ++i) {
+            const double size = sizeMm2(ctx_->blobs[i]);
+            if (size >= 4.0 && size < 16.0) ++midSized;
+        }
+    }
+    EXPECT_GT(framesWithMany, 10);
+    EXPECT_GT(midSized, 0) << "no fragment for the raised limit to remove";
+}
+
 }  // namespace

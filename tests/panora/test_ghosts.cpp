@@ -332,3 +332,30 @@ TEST(GhostRemovalConcurrency, TwoDevicesAtOnceKeepTheirOwnFingers) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two confirmed contacts side by side in x: each owns the straight and slanted X beams of its
+// own column, so beam explanation keeps both and only the 10 mm merge can remove one.
+class NearPairMerge : public GhostRemoval, public ::testing::WithParamInterface<double> {};
+
+TEST_P(NearPairMerge, ConfirmedContactsCloserThanTenMillimetresBecomeTheLarger) {
+    const double apartMm = GetParam();
+    const double mmX = model_->geometry.ledsX * model_->geometry.mmPerLed();
+    const double ax = 0.4, ay = 0.45, bx = ax + apartMm / mmX;
+    Shadows({{1, ax, ay, 4}, {2, bx, ay, 4}});
+    AddCandidate(ax, ay, 3);
+    AddCandidate(bx, ay, 4);
+    Runs(2, 2);
+    RemoveFalseBlobsEx2(ctx_.get());
+    if (apartMm < 10.0) {
+        ASSERT_EQ(1, +ctx_->blobCount);
+        EXPECT_TRUE(Kept(bx, ay)) << "the larger polygon stays";
+    } else {
+        EXPECT_EQ(2, +ctx_->blobCount);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSides, NearPairMerge, ::testing::Values(9.0, 11.0));
+
+}  // namespace

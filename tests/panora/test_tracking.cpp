@@ -265,6 +265,66 @@ TEST_F(Tracking, TableOfHeldObjectsNeverOverflows) {
     EXPECT_GT(+ctx_->transientCount, 50) << "the scenario did fill the table";
 }
 
+TEST_F(Tracking, NewcomerWaitsWhileTheHeldObjectTableIsFull) {
+    // A full table: 100 established objects held near one corner, none seen in this frame.
+    for (int k = 0; k < PANORA_MAX_POLYGONS; ++k) {
+        _MINI_POLYGON held = SquareBlob(ctx_.get(), 0.1, 0.1, 8);  // held objects: screen units
+        held.id = k % PANORA_MAX_IDS;
+        held.age = 10;
+        ctx_->transients[k] = held;
+        ctx_->tracks[k] = TrackRecord{held.cx, held.cy, held.id, 0, 0, {0, 0}, 10, 0, 0, 0};
+    }
+    ctx_->transientCount = ctx_->trackCount = PANORA_MAX_POLYGONS;
+    // A finger far from all of them is new, and there is no slot for it.
+    const std::vector<Touch> out = Frame({{0.9, 0.9}}, 5, 5);
+    EXPECT_EQ(PANORA_MAX_POLYGONS, +ctx_->transientCount);
+    EXPECT_EQ(PANORA_MAX_TRACKS, +ctx_->trackCount);
+    for (const Touch& t : out) EXPECT_LT(t.x, 0.5) << "the newcomer is not tracked yet";
+}
+
+// A finger that vanishes is held only once it was established: seen for fewer frames than the
+// minimum age it is dropped at once, one frame more and it is held.
+class YoungTrack : public Tracking, public ::testing::WithParamInterface<int> {};
+
+TEST_P(YoungTrack, VanishedFingerIsHeldOnlyOnceEstablished) {
+    const int seen = GetParam();  // a lone finger starts at age 3 and gains one a frame
+    for (int i = 0; i < seen; ++i) Frame({{0.4, 0.6}}, 5, 5);
+    const std::vector<Touch> t = Frame({}, 5, 5);
+    const bool established = 3 + seen - 1 >= 5;
+    EXPECT_EQ(established ? 1 : 0, +ctx_->transientCount) << "seen " << seen;
+    EXPECT_EQ(established ? 1u : 0u, t.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSidesOfMinimumAge, YoungTrack, ::testing::Values(2, 3));
+
+// Matching a blob of another tracking class restarts the track: age 10 for a plain blob, 0 for
+// any other kind, and the held objects are forgotten.
+struct KindCase {
+    uint32_t trackKind, blobKind;
+    int ageAfter;
+    bool heldKept;
+};
+
+class KindChange : public Tracking, public ::testing::WithParamInterface<KindCase> {};
+
+TEST_P(KindChange, TrackRestartsWhenTheBlobsKindChanges) {
+    const KindCase c = GetParam();
+    ctx_->tracks[0] = TrackRecord{0.4f, 0.6f, 7, 0, 0, {0, 0}, 4, 0, c.trackKind, 0};
+    ctx_->trackCount = 1;
+    ctx_->transientCount = 1;
+    ctx_->blobs[0] = SquareBlob(ctx_.get(), ScreenX(*model_, 0.4), ScreenY(*model_, 0.6), 8);
+    ctx_->blobs[0].kind = c.blobKind;
+    ctx_->blobCount = ctx_->workCount = 1;
+    AssignBlobsID(ctx_.get());
+    EXPECT_EQ(7, +ctx_->blobs[0].id);
+    EXPECT_EQ(c.ageAfter, +ctx_->blobs[0].age);
+    EXPECT_EQ(c.heldKept ? 1 : 0, +ctx_->transientCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, KindChange,
+                         ::testing::Values(KindCase{0, 0, 5, true}, KindCase{1, 0, 11, false},
+                                           KindCase{0, 1, 1, false}));
+
 TEST_F(Tracking, SortByAgeMovesTheLastOlderBlobForward) {
     const int ages[] = {1, 5, 3, 2};
     for (int i = 0; i < 4; ++i) {
