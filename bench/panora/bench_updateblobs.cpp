@@ -106,6 +106,52 @@ void UpdateBlobs(benchmark::State& state, const char* modelName) {
     state.counters["touches"] = benchmark::Counter(touches, benchmark::Counter::kAvgIterations);
 }
 
+// The sub-LED refinement alone, on the blobs detection and ghost removal leave for N fingers:
+// time per frame, and per touch through the items counter.
+void Refine(benchmark::State& state, const char* modelName) {
+    const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(modelName);
+    auto ctx = model ? blobbench::SetUpContext(*model) : nullptr;
+    if (!ctx) {
+        state.SkipWithError("model not usable");
+        return;
+    }
+    const std::vector<std::vector<uint16_t>> frames =
+        FrameWords(*model, static_cast<int>(state.range(0)));
+    std::vector<std::vector<_MINI_POLYGON>> blobs;
+    for (const auto& words : frames) {
+        std::memcpy(ctx->scan, words.data(), words.size() * sizeof(uint16_t));
+        findBlobs_Improved(ctx.get());
+        RemoveBackground(ctx.get());
+        RemoveFalseBlobsEx2(ctx.get());
+        SingleTouchEx(ctx.get());
+        blobs.emplace_back(ctx->blobs, ctx->blobs + ctx->blobCount);
+        blobs.back().resize(static_cast<size_t>(ctx->blobCount));
+    }
+    size_t frame = 0;
+    long touches = 0;
+    for (auto _ : state) {
+        // Restoring the frame's words and blobs costs well under a microsecond.
+        std::memcpy(ctx->scan, frames[frame].data(), frames[frame].size() * sizeof(uint16_t));
+        std::copy(blobs[frame].begin(), blobs[frame].end(), ctx->blobs);
+        ctx->blobCount = static_cast<int32_t>(blobs[frame].size());
+        RefineBlobCentres(ctx.get());
+        touches += static_cast<long>(blobs[frame].size());
+        frame = (frame + 1) % frames.size();
+    }
+    state.SetItemsProcessed(touches);
+}
+
+BENCHMARK_CAPTURE(Refine, default_19in, "19in-72x58-7line")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(5)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Refine, words_27in, "27in-112x64-15line-words")
+    ->Arg(1)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
+
 BENCHMARK_CAPTURE(UpdateBlobs, default_19in, "19in-72x58-7line")
     ->Arg(0)
     ->Arg(1)

@@ -26,7 +26,7 @@ constexpr double kMaxRunMm = 40.0;       // longer runs are palms, merged shadow
 constexpr int kSearchLeds = 2;           // how far from the centre a family's run may start
 constexpr int kMinOwnRuns = 2;           // runs bounded on both ends an axis needs to move
 constexpr double kApartLeds = 2.5;       // another blob's centre this near a run may share it
-constexpr int kGridSteps = 10;           // integration steps per axis over the fitting region
+constexpr int kGridSteps = 8;           // integration steps per axis over the fitting region
 constexpr int kMaxRegionVertices = 4 + 2 * kMaxFamilies + 4;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -193,17 +193,6 @@ int ClipHalfPlane(const Pt* in, int n, double a, double b, double c, Pt* out) {
     return m;
 }
 
-// Radii (LED units) for which family f's run is exactly what a disc centred at (x, y) blocks:
-// beams lo..hi within reach, lo-1 and hi+1 (where known to have arrived) out of it.
-void RadiiAt(const FamilyRun& f, double x, double y, double* rLow, double* rHigh) {
-    const double u = f.a * x + f.b * y;
-    *rLow = MaxOf(u - (f.lo + 0.5), (f.hi + 0.5) - u) / f.stretch;
-    double high = kInf;
-    if (f.loClear) high = u - (f.lo - 0.5);
-    if (f.hiClear) high = MinOf(high, (f.hi + 1.5) - u);
-    *rHigh = high / f.stretch;
-}
-
 // Clips `poly` by the necessary condition of every run (a disc reaching hi but not lo-1 has its
 // centre past their midpoint, and likewise on the other side): the positions where some radius
 // may fit. Returns the vertex count left.
@@ -260,18 +249,26 @@ bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY)
 
     double weight = 0.0, sx = 0.0, sy = 0.0;
     const double dx = (bx1 - bx0) / kGridSteps, dy = (by1 - by0) / kGridSteps;
+    // Each family's coordinate u advances by a fixed step along a grid row.
+    double inv[kMaxFamilies], rowU[kMaxFamilies], stepU[kMaxFamilies];
+    for (int k = 0; k < count; ++k) {
+        inv[k] = 1.0 / runs[k].stretch;
+        stepU[k] = runs[k].a * dx;
+    }
     for (int iy = 0; iy < kGridSteps; ++iy) {
         const double y = by0 + (iy + 0.5) * dy;
+        for (int k = 0; k < count; ++k) rowU[k] = runs[k].a * (bx0 + 0.5 * dx) + runs[k].b * y;
         for (int ix = 0; ix < kGridSteps; ++ix) {
-            const double x = bx0 + (ix + 0.5) * dx;
             double low = rLo, high = rCap;
             for (int k = 0; k < count && low < high; ++k) {
-                double l, h;
-                RadiiAt(runs[k], x, y, &l, &h);
-                low = MaxOf(low, l);
-                high = MinOf(high, h);
+                const FamilyRun& f = runs[k];
+                const double u = rowU[k] + ix * stepU[k];
+                low = MaxOf(low, MaxOf(u - (f.lo + 0.5), (f.hi + 0.5) - u) * inv[k]);
+                if (f.loClear) high = MinOf(high, (u - (f.lo - 0.5)) * inv[k]);
+                if (f.hiClear) high = MinOf(high, ((f.hi + 1.5) - u) * inv[k]);
             }
             if (!(high > low)) continue;
+            const double x = bx0 + (ix + 0.5) * dx;
             weight += high - low;
             sx += (high - low) * x;
             sy += (high - low) * y;
