@@ -90,29 +90,18 @@ public:
     // Scores one frame; lastId remembers each finger's identity across frames of a trial.
     void ScoreFrame(const std::vector<Touch>& touches, const std::vector<Finger>& fingers,
                     std::map<int, int>& lastId, Score& score) const {
-        struct Pair {
-            double d;
-            size_t t, f;
-        };
-        std::vector<Pair> pairs;
-        for (size_t t = 0; t < touches.size(); ++t)
-            for (size_t f = 0; f < fingers.size(); ++f) {
-                const double d = Mm(touches[t].x, touches[t].y, fingers[f].x, fingers[f].y);
-                if (d <= kMatchMm) pairs.push_back({d, t, f});
-            }
-        std::sort(pairs.begin(), pairs.end(),
-                  [](const Pair& a, const Pair& b) { return a.d < b.d; });
-        std::vector<bool> touchUsed(touches.size()), fingerUsed(fingers.size());
-        size_t matched = 0;
-        for (const Pair& p : pairs) {
-            if (touchUsed[p.t] || fingerUsed[p.f]) continue;
-            touchUsed[p.t] = fingerUsed[p.f] = true;
-            ++matched;
-            score.errorsMm.push_back(p.d);
-            const int finger = fingers[p.f].id;
+        const std::vector<blobbench::Matched> matches = blobbench::MatchNearest(
+            touches.size(), fingers.size(), kMatchMm, [&](size_t t, size_t f) {
+                return Mm(touches[t].x, touches[t].y, fingers[f].x, fingers[f].y);
+            });
+        const size_t matched = matches.size();
+        for (const blobbench::Matched& m : matches) {
+            const size_t pt = m.touch, pf = m.finger;
+            score.errorsMm.push_back(m.mm);
+            const int finger = fingers[pf].id;
             auto it = lastId.find(finger);
-            if (it != lastId.end() && it->second != touches[p.t].id) ++score.switches;
-            lastId[finger] = touches[p.t].id;
+            if (it != lastId.end() && it->second != touches[pt].id) ++score.switches;
+            lastId[finger] = touches[pt].id;
         }
         score.frames += 1;
         score.ghosts += static_cast<long>(touches.size() - matched);

@@ -133,16 +133,9 @@ double TimeOneFrame(CoreContext* ctx, const std::vector<uint16_t>& words) {
 }
 
 void Adversarial(benchmark::State& state, const char* modelName, const char* pattern) {
-    const FrameModel* model = VirtualFrame::findFrameModel(modelName);
-    if (model == nullptr) {
-        state.SkipWithError("model not in the catalogue");
-        return;
-    }
-    auto ctx = blobbench::SetUpContext(*model);
-    if (!ctx) {
-        state.SkipWithError("set-up refused the geometry");
-        return;
-    }
+    const VirtualFrame::FrameModel* model = nullptr;
+    auto ctx = blobbench::ContextForRun(state, modelName, &model);
+    if (!ctx) return;
     BeamModel beams(*model);
     std::vector<std::vector<uint16_t>> frames;
     for (int v = 0; v < kVariants; ++v) frames.push_back(PatternWords(beams, pattern, v));

@@ -94,28 +94,16 @@ private:
 
     void Score(const std::vector<ODPoint>& touches, const std::vector<Finger>& fingers,
                Tally& tally) const {
-        struct Pair {
-            double d;
-            size_t t, f;
-        };
-        std::vector<Pair> pairs;
-        for (size_t t = 0; t < touches.size(); ++t)
-            for (size_t f = 0; f < fingers.size(); ++f) {
-                const double d = Mm(touches[t].x, touches[t].y, fingers[f].x, fingers[f].y);
-                if (d <= kMatchMm) pairs.push_back({d, t, f});
-            }
-        std::sort(pairs.begin(), pairs.end(),
-                  [](const Pair& a, const Pair& b) { return a.d < b.d; });
-        std::vector<bool> touchUsed(touches.size()), fingerUsed(fingers.size());
-        size_t matched = 0;
-        for (const Pair& p : pairs) {
-            if (touchUsed[p.t] || fingerUsed[p.f]) continue;
-            touchUsed[p.t] = fingerUsed[p.f] = true;
-            ++matched;
-            const double edge = EdgeDistanceMm(fingers[p.f]);
-            tally.whole.Add(p.d);
-            if (edge <= kEdgeBandMm) tally.edge.Add(p.d);
-            if (edge > kInteriorMm) tally.interior.Add(p.d);
+        const std::vector<blobbench::Matched> matches = blobbench::MatchNearest(
+            touches.size(), fingers.size(), kMatchMm, [&](size_t t, size_t f) {
+                return Mm(touches[t].x, touches[t].y, fingers[f].x, fingers[f].y);
+            });
+        const size_t matched = matches.size();
+        for (const blobbench::Matched& p : matches) {
+            const double edge = EdgeDistanceMm(fingers[p.finger]);
+            tally.whole.Add(p.mm);
+            if (edge <= kEdgeBandMm) tally.edge.Add(p.mm);
+            if (edge > kInteriorMm) tally.interior.Add(p.mm);
         }
         tally.frames += 1;
         tally.ghosts += static_cast<long>(touches.size() - matched);

@@ -63,16 +63,9 @@ std::vector<std::vector<uint16_t>> FrameWords(const VirtualFrame::FrameModel& mo
 }
 
 void UpdateBlobs(benchmark::State& state, const char* modelName) {
-    const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(modelName);
-    if (model == nullptr) {
-        state.SkipWithError("model not in the catalogue");
-        return;
-    }
-    auto ctx = blobbench::SetUpContext(*model);
-    if (!ctx) {
-        state.SkipWithError("set-up refused the geometry");
-        return;
-    }
+    const VirtualFrame::FrameModel* model = nullptr;
+    auto ctx = blobbench::ContextForRun(state, modelName, &model);
+    if (!ctx) return;
     const int fingers = static_cast<int>(state.range(0));
     const std::vector<std::vector<uint16_t>> frames = FrameWords(*model, fingers);
     const size_t bytes = frames[0].size() * sizeof(uint16_t);
@@ -109,12 +102,9 @@ void UpdateBlobs(benchmark::State& state, const char* modelName) {
 // The sub-LED refinement alone, on the blobs detection and ghost removal leave for N fingers:
 // time per frame, and per touch through the items counter.
 void Refine(benchmark::State& state, const char* modelName) {
-    const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(modelName);
-    auto ctx = model ? blobbench::SetUpContext(*model) : nullptr;
-    if (!ctx) {
-        state.SkipWithError("model not usable");
-        return;
-    }
+    const VirtualFrame::FrameModel* model = nullptr;
+    auto ctx = blobbench::ContextForRun(state, modelName, &model);
+    if (!ctx) return;
     const std::vector<std::vector<uint16_t>> frames =
         FrameWords(*model, static_cast<int>(state.range(0)));
     std::vector<std::vector<_MINI_POLYGON>> blobs;
