@@ -63,7 +63,7 @@ struct FamilyBeams {
 // Finds the blocked run of a family nearest to coordinate u0. False when there is none close by
 // or it is too long to be one finger's.
 bool FindRun(const FamilyBeams& beams, double u0, int maxRun, FamilyRun* run) {
-    const int r0 = static_cast<int>(std::floor(u0));
+    const int r0 = TruncIndex(std::floor(u0));
     int start = -1;
     for (int d = 0; d <= kSearchLeds && start < 0; ++d) {
         if (beams.State(r0 - d) == 1) start = r0 - d;
@@ -222,6 +222,11 @@ bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY)
     const _MINI_POLYGON& blob = ctx->blobs[self];
     const double px = ctx->pitchX, py = ctx->pitchY;
     const double X = blob.cx / px, Y = blob.cy / py;
+    // The function is exported: a caller's blob may hold anything.
+    if (!std::isfinite(X) || !std::isfinite(Y) || !std::isfinite(blob.width) ||
+        !std::isfinite(blob.height)) {
+        return false;
+    }
     FamilyRun runs[kMaxFamilies];
     int sharedX = 0, sharedY = 0;
     const int found = CollectRuns(ctx, self, X, Y, runs, &sharedX, &sharedY);

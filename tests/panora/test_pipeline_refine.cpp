@@ -147,8 +147,32 @@ TEST(RefineFallBacks, RunsThatNoDiscFitsLeaveTheCentre) {
     ctx->blobs[0] = SquareBlob(ctx.get(), bx, by, 10.0);
     ctx->blobCount = 1;
     RefineBlobCentres(ctx.get());
-    EXPECT_FLOAT_EQ(bx, ctx->blobs[0].cx);
-    EXPECT_FLOAT_EQ(by, ctx->blobs[0].cy);
+    EXPECT_FLOAT_EQ(bx, +ctx->blobs[0].cx);
+    EXPECT_FLOAT_EQ(by, +ctx->blobs[0].cy);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RefineFallBacks, BlobsOutsideTheFrameOrNotANumberAreLeftAlone) {
+    const VirtualFrame::FrameModel& model = VirtualFrame::defaultFrameModel();
+    VirtualFrame::BeamModel beams(model);
+    ContextPtr ctx = MakeContext(model);
+    LoadWords(ctx.get(), beams.scan({AtLeds(model, 30.4, 21.6)}));
+    const float odd[] = {std::nanf(""), 1e30f, -1e30f, 40.0f};
+    for (float v : odd) {
+        ctx->blobs[0] = SquareBlob(ctx.get(), 0.4, 0.4, 10.0);
+        ctx->blobs[0].cx = v;
+        ctx->blobCount = 1;
+        RefineBlobCentres(ctx.get());
+        const float cx = ctx->blobs[0].cx;  // packed field: by value
+        if (std::isnan(v)) {
+            EXPECT_TRUE(std::isnan(cx));
+        } else {
+            EXPECT_EQ(v, cx);
+        }
+    }
 }
 
 }  // namespace
