@@ -255,10 +255,18 @@ bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY)
     double weight = 0.0, sx = 0.0, sy = 0.0;
     const double dx = (bx1 - bx0) / kGridSteps, dy = (by1 - by0) / kGridSteps;
     // Each family's coordinate u advances by a fixed step along a grid row.
+    // Per family: beam centres of the run's ends and of the arrived beams beyond them (far away
+    // where that beam is unknown, so that it bounds nothing).
     double inv[kMaxFamilies], rowU[kMaxFamilies], stepU[kMaxFamilies];
+    double loIn[kMaxFamilies], hiIn[kMaxFamilies], loOut[kMaxFamilies], hiOut[kMaxFamilies];
     for (int k = 0; k < count; ++k) {
-        inv[k] = 1.0 / runs[k].stretch;
-        stepU[k] = runs[k].a * dx;
+        const FamilyRun& f = runs[k];
+        inv[k] = 1.0 / f.stretch;
+        stepU[k] = f.a * dx;
+        loIn[k] = f.lo + 0.5;
+        hiIn[k] = f.hi + 0.5;
+        loOut[k] = f.loClear ? f.lo - 0.5 : -1e30;
+        hiOut[k] = f.hiClear ? f.hi + 1.5 : 1e30;
     }
     for (int iy = 0; iy < kGridSteps; ++iy) {
         const double y = by0 + (iy + 0.5) * dy;
@@ -266,11 +274,9 @@ bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY)
         for (int ix = 0; ix < kGridSteps; ++ix) {
             double low = rLo, high = rCap;
             for (int k = 0; k < count && low < high; ++k) {
-                const FamilyRun& f = runs[k];
                 const double u = rowU[k] + ix * stepU[k];
-                low = MaxOf(low, MaxOf(u - (f.lo + 0.5), (f.hi + 0.5) - u) * inv[k]);
-                if (f.loClear) high = MinOf(high, (u - (f.lo - 0.5)) * inv[k]);
-                if (f.hiClear) high = MinOf(high, ((f.hi + 1.5) - u) * inv[k]);
+                low = MaxOf(low, MaxOf(u - loIn[k], hiIn[k] - u) * inv[k]);
+                high = MinOf(high, MinOf(u - loOut[k], hiOut[k] - u) * inv[k]);
             }
             if (!(high > low)) continue;
             const double x = bx0 + (ix + 0.5) * dx;
