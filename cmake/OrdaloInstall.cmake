@@ -26,6 +26,8 @@ function(ordalo_install_library target headers description)
   if(NOT TARGET ${target})
     return()
   endif()
+  # A versioned soname, so that a later incompatible library can sit beside this one.
+  set_target_properties(${target} PROPERTIES VERSION ${ORDALO_VERSION} SOVERSION 0)
   install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(DIRECTORY ${headers}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ordalo
           FILES_MATCHING PATTERN "*.h")
@@ -76,6 +78,15 @@ install(FILES ${ORDALO_UDEV_RULES} DESTINATION ${ORDALO_UDEV_RULES_DIR})
 install(FILES ${ORDALO_PACKAGING}/sysusers/ordalo.conf DESTINATION ${ORDALO_SYSUSERS_DIR})
 file(GLOB ORDALO_DOCS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md ${CMAKE_SOURCE_DIR}/docs/*.svg)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${ORDALO_DOCS} DESTINATION ${ORDALO_DOC_SUBDIR})
+# Debian wants the changelog compressed, reproducibly (no name or time stamp in the header).
+find_program(ORDALO_GZIP gzip)
+if(ORDALO_GZIP)
+  install(CODE "
+    execute_process(COMMAND \"${ORDALO_GZIP}\" -9nc \"${ORDALO_PACKAGING}/debian/changelog\"
+                    OUTPUT_FILE \"${CMAKE_BINARY_DIR}/packaging/changelog.gz\")
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${ORDALO_DOC_SUBDIR}\" TYPE FILE
+         FILES \"${CMAKE_BINARY_DIR}/packaging/changelog.gz\")")
+endif()
 
 # ---- The Debian package ----------------------------------------------------------------------
 set(CPACK_GENERATOR DEB)
@@ -84,21 +95,25 @@ set(CPACK_PACKAGE_VERSION ${ORDALO_VERSION})
 set(CPACK_PACKAGE_CONTACT "Ordalo developers <ordalo@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "driver stack for USB infrared multi-touch frames")
 set(CPACK_PACKAGE_DESCRIPTION
-  "OrdaloService binds up to five infrared touch frames (USB HID 4b5d:1001) and publishes
-their touches as TUIO 1.1 cursors over UDP port 3333 and as XML over TCP port 3000; the
-gesture bridge turns them into desktop input. Includes the frame-processing and gesture
-libraries, a live touch monitor, a simulated frame and diagnostic tools.")
+  "OrdaloService binds up to five infrared touch frames (USB HID 4b5d:1001)
+and publishes their touches as TUIO 1.1 cursors over UDP port 3333 and as
+XML over TCP port 3000; the gesture bridge turns them into desktop input.
+Includes the frame-processing and gesture libraries, a live touch monitor,
+a simulated frame and diagnostic tools.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/ordalo")
 # The libraries' own dependencies come from dpkg-shlibdeps; adduser makes the system user.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, systemd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${ORDALO_PACKAGING}/debian/postinst ${ORDALO_PACKAGING}/debian/prerm
-  ${ORDALO_PACKAGING}/debian/postrm)
+  ${ORDALO_PACKAGING}/debian/postrm ${ORDALO_PACKAGING}/debian/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
+# cpack and `make install` take the build as it is; the tests pack it without building.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 include(CPack)
