@@ -162,7 +162,7 @@ TEST(ScenarioFile, LoadNamesMissingFilesAndReadsRealOnes) {
 
 TEST(BuiltinScenarios, AllParseStayOnScreenAndRoundTripThroughText) {
     const auto& names = builtinScenarioNames();
-    EXPECT_EQ(names.size(), 16u);
+    EXPECT_EQ(names.size(), 17u);
     for (const std::string& name : names) {
         const Scenario s = builtinScenario(name);
         EXPECT_EQ(s.name(), name);

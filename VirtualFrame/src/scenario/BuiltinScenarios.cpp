@@ -131,6 +131,32 @@ std::string twoFingerTap() {
     return s.text();
 }
 
+// The gestures of the demo's tour, in the order it plays them.
+const char* const kTourGestures[] = {"tap",   "drag",        "two-finger-scroll",
+                                     "pinch", "swipe4-left", "hold"};
+
+// One gesture of each kind after 1.5 s in which the host learns the untouched screen, with a
+// second between gestures so that the mapper has ended one before the next lands.
+std::string tour() {
+    std::string text;
+    uint32_t at = 1500;
+    for (const char* name : kTourGestures) {
+        const Scenario part = builtinScenario(name);
+        for (const Keyframe& k : part.keyframes()) {
+            char line[128];
+            if (k.up) {
+                std::snprintf(line, sizeof line, "%u %d up\n", at + k.timeMs, k.finger);
+            } else {
+                std::snprintf(line, sizeof line, "%u %d %.5f %.5f %.3f\n", at + k.timeMs,
+                              k.finger, k.x, k.y, k.diameterMm);
+            }
+            text += line;
+        }
+        at += part.durationMs() + 1000;
+    }
+    return text;
+}
+
 const std::map<std::string, std::function<std::string()>>& generators() {
     static const std::map<std::string, std::function<std::string()>> table = {
         {"tap", [] { return tap(false); }},
@@ -178,6 +204,7 @@ const std::map<std::string, std::function<std::string()>>& generators() {
          }},
         {"gather5", [] { return straightMove(ring(5, 60), ring(5, 25), 500); }},
         {"spread5", [] { return straightMove(ring(5, 25), ring(5, 60), 500); }},
+        {"tour", tour},
         {"ten-fingers",
          [] {
              auto from = hand(5, kCentreXMm - 110, kCentreYMm);
@@ -207,7 +234,8 @@ const std::vector<std::string>& builtinScenarioNames() {
                                                    "swipe4-down",
                                                    "gather5",
                                                    "spread5",
-                                                   "ten-fingers"};
+                                                   "ten-fingers",
+                                                   "tour"};
     return names;
 }
 
