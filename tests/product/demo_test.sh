@@ -6,12 +6,17 @@
 set -eu
 src=$1 build=$2
 work=$(mktemp -d /tmp/ordalo-demo-XXXXXX)
+sid=""
+# However the test ends, nothing of the demo's session outlives it.
+cleanup() {
+    if [ -n "$sid" ]; then pkill -KILL -s "$sid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 fail() {
     echo "FAIL: $*" >&2
     echo "---- demo output (end) ----" >&2
     tail -n 40 "$work/out" >&2 || true
-    [ -n "${sid:-}" ] && pkill -KILL -s "$sid" 2>/dev/null
-    rm -rf "$work"
     exit 1
 }
 # Polls for up to $1 seconds until the command after it succeeds.
@@ -52,10 +57,10 @@ wait "$pid" || status=$?
 # Ended children may take a moment to be reaped once orphaned.
 within 5 sh -c "! ps -e -o sid= | tr -d ' ' | grep -qx $sid" ||
     fail "left running: $(ps -e -o pid=,sid=,args= | awk -v s="$sid" '$2 == s')"
+sid=""  # all ended: nothing for the clean-up to signal
 if command -v ss >/dev/null; then
     left=$(ss -Hlntu | grep -E ':(3000|3333|28875)\b' || true)
     [ -z "$left" ] || fail "ports still open: $left"
 fi
 [ ! -e "$work/run/frames" ] || fail "the virtual frame's folder is left behind"
-rm -rf "$work"
 echo "demo showed frame, touches and gestures, and left nothing behind"
