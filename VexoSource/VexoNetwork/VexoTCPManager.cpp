@@ -13,7 +13,7 @@
 
 namespace VexoSource {
 
-bool VexoTCPManager::m_bWinsockInit = false;
+std::atomic<bool> VexoTCPManager::m_bWinsockInit{false};
 
 namespace {
 

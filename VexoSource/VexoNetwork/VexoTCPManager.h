@@ -3,6 +3,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "VexoCommon/VexoCommon.h"
@@ -89,7 +90,8 @@ protected:
     u32 m_dwTimeoutAccept = kNoTimeout;
     bool m_bNonBlocking = false;
 
-    static bool m_bWinsockInit;
+    // Set by every socket made, on whichever thread: the accept thread makes its clients'.
+    static std::atomic<bool> m_bWinsockInit;
 };
 
 }  // namespace VexoSource
