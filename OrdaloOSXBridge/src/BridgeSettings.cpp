@@ -42,14 +42,14 @@ bool diagonal(const std::string& text, double& out) {
 
 }  // namespace
 
-bool parseScreenSpec(const std::string& spec, double& widthMm, double& heightMm) {
-    const std::size_t at = spec.find('@');
-    const std::size_t colon = spec.find(':', at == std::string::npos ? 0 : at);
+bool parseScreenSize(const std::string& text, double& widthMm, double& heightMm) {
+    const std::size_t at = text.find('@');
+    const std::size_t colon = text.find(':', at == std::string::npos ? 0 : at);
     if (at == std::string::npos || colon == std::string::npos) return false;
     double inches = 0.0;
     unsigned long w = 0, h = 0;
-    if (!diagonal(spec.substr(0, at), inches) || !aspectTerm(spec.substr(at + 1, colon - at - 1), w) ||
-        !aspectTerm(spec.substr(colon + 1), h))
+    if (!diagonal(text.substr(0, at), inches) || !aspectTerm(text.substr(at + 1, colon - at - 1), w) ||
+        !aspectTerm(text.substr(colon + 1), h))
         return false;
     const double hypotenuse = std::sqrt(double(w) * double(w) + double(h) * double(h));
     widthMm = inches * kMmPerInch * double(w) / hypotenuse;
@@ -76,7 +76,7 @@ std::string loadSettings(const Environment& environment, BridgeSettings& setting
 
     settings.screenSpec = value("ORDALO_SCREEN");
     if (!settings.screenSpec.empty() &&
-        !parseScreenSpec(settings.screenSpec, settings.widthMm, settings.heightMm))
+        !parseScreenSize(settings.screenSpec, settings.widthMm, settings.heightMm))
         return "ORDALO_SCREEN must be <diagonal inches>@<aspect width>:<aspect height>, such as "
                "55@16:9, not '" +
                settings.screenSpec + "'";

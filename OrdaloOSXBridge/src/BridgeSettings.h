@@ -26,7 +26,7 @@ std::string loadSettings(const Environment& environment, BridgeSettings& setting
 
 // "<diagonal inches>@<aspect w>:<aspect h>" (as "55@16:9") to the surface's width and height in
 // mm; false for anything else.
-bool parseScreenSpec(const std::string& spec, double& widthMm, double& heightMm);
+bool parseScreenSize(const std::string& text, double& widthMm, double& heightMm);
 
 }  // namespace bridge
 }  // namespace ordalo
