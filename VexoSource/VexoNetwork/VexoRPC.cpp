@@ -15,7 +15,8 @@ u32 ReadLe32(const u8* p) {
 
 void WriteHeader(u8* message, const char* name, u32 kind) {
     std::memset(message, 0, VexoRPC::kNameBytes);
-    std::strncpy(reinterpret_cast<char*>(message), name, VexoRPC::kNameBytes - 1);
+    // The field keeps a NUL: a longer name is cut, as the peer reads at most the field.
+    std::memcpy(message, name, ::strnlen(name, VexoRPC::kNameBytes - 1));
     for (int i = 0; i < 4; ++i) message[VexoRPC::kNameBytes + i] = u8(kind >> (8 * i));
 }
 
