@@ -1,5 +1,6 @@
 #include "VexoTalk/VexoHIDServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -89,20 +90,26 @@ void VexoHIDServer::ThreadFunc() {
             // it without a pause would burn a core, so it only idles (and can still be unplugged).
             if (m_readable && m_device->IsPrepared(m_path)) {
                 const i32 n = m_device->ReadTimed(m_report, VEXO_REPORT_SIZE, kReadWaitMs);
-                if (n > 0 && n < i32(VEXO_REPORT_HEADER_SIZE)) {
-                    VEXO_LOG_DEBUG(L"Report of %d bytes has no block header ON VexoHIDServer", n);
-                } else if (n > 0) {
-                    if (n < i32(VEXO_REPORT_SIZE)) {
-                        std::memset(m_report + n, 0, VEXO_REPORT_SIZE - size_t(n));
-                    }
-                    ProcessBytes(m_report + 1, m_report[0]);
-                }
+                if (n > 0) ProcessReport(m_report, n);
                 continue;
             }
         }
         VexoSleep(kIdleSleepMs);
     }
     VEXO_LOG_DEBUG(L"Talk-thread exit 0x%0.8X", VexoAddr32(this));
+}
+
+void VexoHIDServer::ProcessReport(const u8* report, i32 length) {
+    if (length <= 0) return;
+    if (length < i32(VEXO_REPORT_HEADER_SIZE)) {
+        VEXO_LOG_DEBUG(L"Report of %d bytes has no block header ON VexoHIDServer", length);
+        return;
+    }
+    // A short report reads as if its missing tail were zeros; a longer one is cut to the
+    // report size the framing is defined for.
+    u8 whole[VEXO_REPORT_SIZE] = {};
+    std::memcpy(whole, report, std::min<size_t>(size_t(length), VEXO_REPORT_SIZE));
+    ProcessBytes(whole + 1, whole[0]);
 }
 
 void VexoHIDServer::ProcessBytes(const u8* bytes, u8 reportId) {

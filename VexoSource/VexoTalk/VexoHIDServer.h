@@ -89,8 +89,11 @@ public:
     void SetCfgEvent(VexoHandle event) { m_cfgEvent = event; }
     VexoHandle GetCfgEvent() const { return m_cfgEvent.load(); }
 
-    // Runs the reassembly on report bytes 1..63 and queues a completed packet. The talk thread
-    // calls it for every report; public so that captured reports can be replayed.
+    // One input report of `length` bytes as the talk thread read it (report id first): one
+    // shorter than the block header is dropped, a shorter one is padded with zeros, then the
+    // block goes through ProcessBytes. Public so that captured reports can be replayed.
+    void ProcessReport(const u8* report, i32 length);
+    // Runs the reassembly on report bytes 1..63 and queues a completed packet.
     void ProcessBytes(const u8* bytes, u8 reportId);
 
 protected:
