@@ -238,7 +238,7 @@ std::string CheckOscFrame(const uint8_t* data, std::size_t size, FrameSummary& o
     if (size < 16 || size % 4 != 0 || std::memcmp(data, kBundle, 8) != 0) {
         return "not an OSC bundle of " + std::to_string(size) + " bytes";
     }
-    if (BigEndian32(data + 8) != 0 || BigEndian32(data + 12) != 1) {
+    if ((uint64_t(BigEndian32(data + 8)) << 32 | BigEndian32(data + 12)) != 1) {
         return "time tag is not 'immediately'";
     }
     std::vector<Message> messages;
