@@ -50,12 +50,22 @@ std::string FolderOf(const std::string& path) {
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
-    char buf[64];
+    // "%f" of a large double runs to over 300 digits; a cut text would read back as another
+    // number.
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(buf, sizeof buf, format, args);
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    return n < 0 ? std::string() : std::string(buf);
+    std::string text;
+    if (n > 0) {
+        text.resize(std::size_t(n) + 1);
+        std::vsnprintf(&text[0], text.size(), format, again);
+        text.resize(std::size_t(n));
+    }
+    va_end(again);
+    return text;
 }
 
 }  // namespace

@@ -104,11 +104,13 @@ TEST(ConfigFile, NonAsciiTextRoundTripsThroughTheFile) {
         VexoConfigOnXML cfg(path);
         cfg.SetValue("INFO:OWNER", text);
         cfg.SetValue("INFO:RATIO", 0.25);
+        cfg.SetValue("INFO:HUGE", -1e70);  // "%f" writes it with 71 digits
     }
     EXPECT_NE(Slurp(path).find("Z\xC3\xBCrich"), std::string::npos);  // UTF-8 in the file
     VexoConfigOnXML again(path);
     EXPECT_EQ(again.GetValue("INFO:OWNER", VexoXString()), text);
     EXPECT_DOUBLE_EQ(again.GetValue("INFO:RATIO", 0.0), 0.25);
+    EXPECT_DOUBLE_EQ(again.GetValue("INFO:HUGE", 0.0), -1e70);
 }
 
 TEST(ConfigFile, FailedSaveLeavesThePreviousFileIntact) {
