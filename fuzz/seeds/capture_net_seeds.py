@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Seeds for the rpc_, tcp_ and bridge_ fuzz targets, taken from the real programs.
 
-  unshare -rn python3 fuzz/seeds/capture_net_seeds.py [BUILD_DIR]   (default build/)
+  unshare -n python3 fuzz/seeds/capture_net_seeds.py [BUILD_DIR]   (default build/)
+  python3 fuzz/seeds/capture_net_seeds.py --offline [BUILD_DIR]  (rpc_ and config_ seeds only,
+                                                                  no service needed)
 
 In a private network namespace (the service's ports are fixed) it runs OrdaloService against
 ordalo-virtual-frame playing a scenario, records what the service writes on its TCP route
@@ -14,7 +16,8 @@ fuzz/targets/tcp_stream_support.h.
 import os, signal, socket, subprocess, sys, tempfile, threading, time
 
 top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-bindir = os.path.join(sys.argv[1] if len(sys.argv) > 1 else os.path.join(top, "build"), "bin")
+args = [a for a in sys.argv[1:] if a != "--offline"]
+bindir = os.path.join(args[0] if args else os.path.join(top, "build"), "bin")
 corpus = os.path.join(top, "fuzz", "corpus")
 
 
@@ -93,7 +96,32 @@ def capture_tcp(seconds):
     return stream, system_xml
 
 
+CONFIG_OPS = (b"I0 INFO:NETWORK:UDPPORT_OUT\nG0 INFO:RPC:LISTEN_ADDRESS\nS0 INFO:RPC:LISTEN_ADDRESS=127.0.0.1\n"
+              b"N0 INFO:NETWORK:UDPPORT_OUT=3333\nF0 INFO:TUIO:RATE=100.5\nP0 INFO\nA0 TUIO:PROFILE=2Dcur\n"
+              b"S1 TUIO:PROFILE=2Dobj\nM0 TUIO\nO0\nX0 INFO:TUIO:PROFILE\nR1 INFO:TUIO\nC0 INFO:RPC\n")
+CONFIG_FILES = {
+    "network": b"<INFO><NETWORK><UDPPORT_OUT>3333</UDPPORT_OUT><TCPPORT>3000</TCPPORT></NETWORK></INFO>",
+    "rpc_address": b"<INFO>\n    <RPC>\n        <LISTEN_ADDRESS>0.0.0.0</LISTEN_ADDRESS>\n    </RPC>\n</INFO>\n",
+    "siblings": b"<INFO><TUIO><PROFILE>2Dcur</PROFILE><PROFILE>2Dobj</PROFILE></TUIO><NAME>Fr\xc3\xa9d &amp; co</NAME></INFO>",
+    "declaration": b'<?xml version="1.0" encoding="UTF-8" ?>\n<!-- frame settings -->\n<INFO><A>0x1F</A><B>010</B><C>-2.5</C></INFO>\n',
+    "unparseable": b"<INFO><NETWORK>3333</INFO>",
+}
+
+
+def config_seeds(system_xml):
+    """Files as the service and people write them, each followed by the operations."""
+    os.makedirs(os.path.join(corpus, "config_file"), exist_ok=True)
+    files = dict(CONFIG_FILES, service_shutdown=system_xml)
+    for name, text in files.items():
+        with open(os.path.join(corpus, "config_file", name), "wb") as f:
+            f.write(text + b"\0" + CONFIG_OPS)
+
+
 def main():
+    if "--offline" in sys.argv[1:]:
+        rpc_seeds()
+        config_seeds(b"")
+        return
     stream, system_xml = capture_tcp(2)
     packets = [p for p in stream.split(b"\0")[:-1] if p]
     touching = [p for p in packets if b"VALUE=\"set\"" in p]
@@ -112,7 +140,13 @@ def main():
     write("tcp_text_receive", "terminator_split", [0x00, 0], pick[1] + b"[/T\0CP]" + pick[0] + b"[/TCP]")
     write("tcp_text_receive", "unterminated_repeated", [0xC3, 31], pick[-1])
     write("tcp_text_receive", "service_stream", [0xC0, 0], b"".join(p + b"\0" for p in pick))
-    # rpc: what ordalo-rpc sends.
+    rpc_seeds()
+    config_seeds(system_xml)
+    print(f"{len(packets)} packets ({len(touching)} with touches), System.xml {len(system_xml)} bytes")
+
+
+def rpc_seeds():
+    """What ordalo-rpc sends, for the transport (whole messages) and the handler (bodies)."""
     target = "4660"  # any identity; the transport target does not look at bodies
     msgs = {
         "list": capture_rpc(["list"]),
@@ -122,6 +156,7 @@ def main():
         "send_read_config": capture_rpc(["send", target, "16", "38"]),
         "send_nvm_item": capture_rpc(["send", target, "49", "8", "02000000"]),
         "send_set_mode": capture_rpc(["send", target, "21", "1", "02"]),
+        "send_other": capture_rpc(["send", target, "99", "100", "0102"]),
     }
     for name, m in msgs.items():
         assert len(m) >= 20, name
@@ -131,13 +166,9 @@ def main():
     # The handler target takes a bare request body: ordalo-rpc's, without the 20-byte header.
     for name, m in msgs.items():
         os.makedirs(os.path.join(corpus, "rpc_handler"), exist_ok=True)
-        for flags, suffix in ((0x00, ""), (0x03, "_open")):
+        for flags, suffix in ((0x00, ""), (0x03, "_open"), (0x37, "_three_frames_open")):
             with open(os.path.join(corpus, "rpc_handler", name + suffix), "wb") as f:
                 f.write(bytes([flags]) + m[20:])
-    os.makedirs(os.path.join(corpus, "config_file"), exist_ok=True)
-    with open(os.path.join(corpus, "config_file", "service_shutdown"), "wb") as f:
-        f.write(system_xml + b"\0" + b"I0 INFO:NETWORK:UDPPORT_OUT\nN0 INFO:NETWORK:UDPPORT_OUT=3333\n")
-    print(f"{len(packets)} packets ({len(touching)} with touches), System.xml {len(system_xml)} bytes")
 
 
 main()
