@@ -14,8 +14,10 @@
 // misses. Errors are grouped by where the finger is: the whole surface, the 5 mm band along the
 // edges, and the interior beyond 15 mm from every edge.
 //
-// Usage: panora_bench_placement [--all] [--trials N] [--model NAME] [--diameter MM]
-// Prints one markdown table; without --all the default, 27-inch and 120-inch models.
+// Usage: panora_bench_placement [--all] [--trials N] [--model NAME] [--diameter MM] [--dump FILE]
+// Prints one markdown table; without --all the default, 27-inch and 120-inch models. --dump
+// writes one line per finger (set, finger x, y, error mm or -1 when missed, ghosts of the trial)
+// for looking into the tail.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -50,7 +52,10 @@ struct Errors {
 struct Tally {
     Errors whole, edge, interior;
     long frames = 0, ghosts = 0, misses = 0;
+    const char* name = "";
 };
+
+FILE* g_dump = nullptr;
 
 class Bench {
 public:
@@ -99,6 +104,13 @@ private:
                 return Mm(touches[t].x, touches[t].y, fingers[f].x, fingers[f].y);
             });
         const size_t matched = matches.size();
+        if (g_dump != nullptr) {
+            std::vector<double> error(fingers.size(), -1.0);
+            for (const blobbench::Matched& p : matches) error[p.finger] = p.mm;
+            for (size_t f = 0; f < fingers.size(); ++f)
+                std::fprintf(g_dump, "%s %.6f %.6f %.3f %zu\n", tally.name, fingers[f].x,
+                             fingers[f].y, error[f], touches.size() - matched);
+        }
         for (const blobbench::Matched& p : matches) {
             const double edge = EdgeDistanceMm(fingers[p.finger]);
             tally.whole.Add(p.mm);
@@ -193,6 +205,8 @@ void Evaluate(const VirtualFrame::FrameModel& model, double diameter, int trials
     if (!bench.ok()) return;
     Draw draw(bench, 1600u + static_cast<uint32_t>(diameter));
     Tally single, edge, pair, row, several;
+    single.name = "single", edge.name = "edge", pair.name = "pair", row.name = "row";
+    several.name = "several";
     for (int i = 0; i < trials; ++i) {
         bench.Trial({draw.Anywhere(1, diameter)}, single);
         bench.Trial({draw.InEdgeBand(1, diameter)}, edge);
@@ -222,6 +236,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--model") == 0 && i + 1 < argc) onlyModel = argv[++i];
         if (std::strcmp(argv[i], "--diameter") == 0 && i + 1 < argc)
             onlyDiameter = std::atof(argv[++i]);
+        if (std::strcmp(argv[i], "--dump") == 0 && i + 1 < argc) g_dump = std::fopen(argv[++i], "w");
     }
     std::printf(
         "| model | finger mm | set | region | touches | mean mm | p95 mm | max mm | ghosts/frame "
@@ -240,5 +255,6 @@ int main(int argc, char** argv) {
             Evaluate(model, d, trials);
         }
     }
+    if (g_dump != nullptr) std::fclose(g_dump);
     return 0;
 }

@@ -214,14 +214,15 @@ void RemoveFalseBlobsGeneral(CoreContext* ctx, bool edgeAware) {
         return;
     }
     if (ctx->runsY == 2 && ctx->deadBeam == 0 && ctx->blobCount == 3) {
-        // Three real fingers, two of them on one row, also leave three candidates: the one the
-        // rule takes for the crossing stays when blocked beams of its own prove it real.
+        // Three real fingers, two of them on one row, also leave three candidates, and so does a
+        // finger near an edge whose rectangle carving split in two (the sliver lies where the
+        // slanted beams that would cut it away do not exist). When the candidate the rule takes
+        // for the crossing proves real by blocked beams of its own, the rule guessed wrong: the
+        // beams decide for all three.
         const int slots = CollectBlobBeams(ctx);
         CountUniqueBeams(ctx, slots);
         const int crossing = ThreeBlobRule(ctx);
-        if (OwnsEnoughBeams(ctx, ctx->blobs[crossing], edgeAware)) {
-            ctx->blobs[crossing].trueFlag = 1;
-        }
+        if (OwnsEnoughBeams(ctx, ctx->blobs[crossing], edgeAware)) ExplainBeams(ctx, edgeAware);
     } else {
         ExplainBeams(ctx, edgeAware);
     }

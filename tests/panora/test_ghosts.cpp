@@ -124,6 +124,32 @@ TEST_F(GhostRemoval, ThreeCandidatesWithBeamsKeepThreeFingersButDropACrossing) {
     EXPECT_TRUE(Kept(0.45, 0.7));
 }
 
+TEST_F(GhostRemoval, SliverBesideAnEdgeFingerIsNotTakenForAFinger) {
+    // Two fingers one above the other near the right edge (frame LEDs (67.6, 46.4) and
+    // (69.7, 28.7)): where the slanted X beams that would cut it away do not exist, carving
+    // leaves a sliver of the upper finger's rectangle beside it. Three candidates from two rows,
+    // and the three-blob rule takes the upper finger for the crossing; that finger owns beams,
+    // so the beams decide, and the sliver (no beam of its own) goes.
+    const int nX = model_->geometry.ledsX, nY = model_->geometry.ledsY;
+    const std::vector<VirtualFrame::Finger> fingers{
+        {1, beams_->frameX(67.63 / nX), beams_->frameY(46.36 / nY), 10},
+        {2, beams_->frameX(69.67 / nX), beams_->frameY(28.74 / nY), 10}};
+    Shadows(fingers);
+    findBlobs_Improved(ctx_.get());
+    ASSERT_EQ(2, +ctx_->runsY);
+    ASSERT_EQ(3, +ctx_->blobCount) << "the frame no longer leaves a sliver; pick another";
+    RemoveBackground(ctx_.get());
+    RemoveFalseBlobsEx2(ctx_.get());
+    ASSERT_EQ(2, +ctx_->blobCount);
+    for (const VirtualFrame::Finger& f : fingers) {
+        bool near = false;
+        for (int i = 0; i < 2; ++i)
+            near = near || ScreenMm(*model_, beams_->frameX(f.x), beams_->frameY(f.y),
+                                    ctx_->blobs[i].cx, ctx_->blobs[i].cy) < 3.0;
+        EXPECT_TRUE(near) << "finger " << f.id;
+    }
+}
+
 TEST_F(GhostRemoval, RealPolygonsEightMillimetresApartAreMerged) {
     // Two real contacts on a diagonal, 8 mm apart: both are confirmed, then the smaller goes.
     const double mmX = model_->geometry.ledsX * model_->geometry.mmPerLed();
