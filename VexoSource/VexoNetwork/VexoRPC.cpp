@@ -201,7 +201,8 @@ bool VexoRPC::Serve(i32 id, Inbox& inbox) {
     if (n > 0) {
         if (inbox.bytes.empty()) inbox.since = now;
         inbox.bytes.insert(inbox.bytes.end(), m_receive, m_receive + n);
-    } else if (!inbox.bytes.empty() && now - inbox.since > kFragmentKeepMs) {
+    } else if (!inbox.bytes.empty() && inbox.bytes.size() < std::size_t(kHeaderBytes) &&
+               now - inbox.since > kFragmentKeepMs) {
         // A stray fragment must not glue itself to the front of the next real message.
         inbox.bytes.clear();
     }
@@ -212,8 +213,22 @@ bool VexoRPC::Serve(i32 id, Inbox& inbox) {
         for (i32 i = 0; i < kClientRemovedSlot; ++i)
             if (m_slots[i].inUse && m_slots[i].name[0]) names.emplace_back(m_slots[i].name);
     }
+    // A read that filled the inbox's room may have stopped inside a message that a client
+    // wrote whole behind others; while its rest waits in the socket, it is handled after the
+    // next read. Only a look, not a read: a read could meet the peer's close and drop the
+    // connection before this message is answered.
+    bool more = false;
+    if (n == room) {
+        if (m_mode == kServer) {
+            more = m_server->ClientHasWaitingBytes(id);
+        } else {
+            std::lock_guard<std::mutex> guard(m_ioLock);
+            more = m_client->HasWaitingBytes();
+        }
+    }
     while (inbox.bytes.size() >= std::size_t(kHeaderBytes)) {
         const std::size_t end = MessageEnd(inbox.bytes.data(), inbox.bytes.size(), names);
+        if (more && end == inbox.bytes.size() && end < std::size_t(kMaxMessageBytes)) break;
         HandleMessage(id, inbox.bytes.data(), i32(end));
         inbox.bytes.erase(inbox.bytes.begin(), inbox.bytes.begin() + std::ptrdiff_t(end));
         inbox.since = now;

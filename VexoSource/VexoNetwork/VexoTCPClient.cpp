@@ -1,6 +1,7 @@
 #include "VexoNetwork/VexoTCPClient.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -184,6 +185,16 @@ int VexoTCPClient::ReceiveRawBytes(void* buf, int len) {
         Close();
     }
     return n;
+}
+
+bool VexoTCPClient::HasWaitingBytes() const {
+    if (!IsConnected() || !HasSocket()) return false;
+    char byte;
+    ssize_t n;
+    do {
+        n = ::recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n > 0;
 }
 
 bool VexoTCPClient::Close() {

@@ -42,6 +42,9 @@ public:
     std::string Receive();
     std::string ReceiveRaw();
     int ReceiveRawBytes(void* buf, int len);
+    // True when received bytes wait to be read; reads nothing, never blocks, and does not see
+    // the peer's close as data.
+    bool HasWaitingBytes() const;
 
     bool Close();
 

@@ -199,6 +199,11 @@ int VexoTCPServer::ReceiveRawBytes(int id, void* buf, int len) {
     return client ? client->ReceiveRawBytes(buf, len) : 0;
 }
 
+bool VexoTCPServer::ClientHasWaitingBytes(int id) {
+    ClientPtr client = Find(id);
+    return client && client->HasWaitingBytes();
+}
+
 int VexoTCPServer::GetNumReceivedBytes(int id) {
     ClientPtr client = Find(id);
     return client ? client->GetNumReceivedBytes() : 0;

@@ -50,6 +50,8 @@ public:
     bool SendRawBytesToAll(const void* data, int len);
     std::string Receive(int id);
     int ReceiveRawBytes(int id, void* buf, int len);
+    // The client's HasWaitingBytes; false for a number not in the table.
+    bool ClientHasWaitingBytes(int id);
     int GetNumReceivedBytes(int id);
 
     bool DisconnectClient(int id);

@@ -163,6 +163,17 @@ def rpc_seeds():
         write("rpc_transport", name, [0xC0, 0], m)
     write("rpc_transport", "pipelined", [0xC0, 0], b"".join(msgs.values()))
     write("rpc_transport", "pipelined_cut", [0x03, 0], b"".join(list(msgs.values())[:3]))
+    # Messages mode of rpc_transport: (procedure, body) pairs, each sent with one write.
+    def listed(items):
+        out = b""
+        for which, body in items:
+            blocks = (len(body) + 7) // 8
+            out += bytes([blocks, which]) + body.ljust(8 * blocks, b"\0")
+        return out
+    write("rpc_transport", "messages_ordalo_rpc", [0, 0x80], listed([(0, m[20:]) for m in msgs.values()]))
+    write("rpc_transport", "messages_mixed", [0, 0x80],
+          listed([(0, msgs["list"][20:]), (1, bytes(range(1, 101))), (2, b""), (3, b"abc"),
+                  (1, b"\xff" + bytes(7)), (1, bytes(range(256)) * 6)]))
     # The handler target takes a bare request body: ordalo-rpc's, without the 20-byte header.
     for name, m in msgs.items():
         os.makedirs(os.path.join(corpus, "rpc_handler"), exist_ok=True)

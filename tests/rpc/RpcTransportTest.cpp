@@ -101,6 +101,21 @@ TEST_F(RpcTransport, TwoMessagesInOneWriteGetTwoReplies) {
     EXPECT_TRUE(peer.Quiet());
 }
 
+// Together they overrun one read's 2048 bytes: the second message must still arrive whole.
+TEST_F(RpcTransport, TwoLargeMessagesInOneWriteAreBothHandledWhole) {
+    RawPeer peer(rpc.GetPort());
+    Bytes both = Message("Echo", 1, Body(1500));
+    const Bytes second = Message("Echo", 1, Body(1400));
+    both.insert(both.end(), second.begin(), second.end());
+    ASSERT_TRUE(peer.Send(both));
+    Bytes expected = Message("Echo", 2, Body(1500));
+    const Bytes secondReply = Message("Echo", 2, Body(1400));
+    expected.insert(expected.end(), secondReply.begin(), secondReply.end());
+    EXPECT_EQ(peer.Read(expected.size()), expected);
+    EXPECT_TRUE(peer.Quiet());
+    EXPECT_EQ(rec.calls, 2);
+}
+
 TEST_F(RpcTransport, AHeaderSplitOverTwoWritesIsJoined) {
     RawPeer peer(rpc.GetPort());
     const Bytes m = Message("Echo", 1, Body(3));
