@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "VexoFileSystem/VexoFile.h"
@@ -36,6 +39,23 @@ TiXmlElement* NthChild(TiXmlNode* parent, const std::string& name, int which) {
     TiXmlElement* e = parent->FirstChildElement(name.c_str());
     for (int i = 0; e && i < which; ++i) e = e->NextSiblingElement(name.c_str());
     return e;
+}
+
+// Whether the text holds an element's start tag ('<' and a name character; declarations,
+// comments and end tags do not count).
+bool HoldsElement(const std::string& text) {
+    for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+        if (at + 1 >= text.size()) break;
+        const unsigned char c = static_cast<unsigned char>(text[at + 1]);
+        if (std::isalpha(c) || c == '_' || c == ':' || c >= 0x80) return true;
+    }
+    return false;
+}
+
+bool FileHoldsElement(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return HoldsElement(std::string(std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()));
 }
 
 std::string Resolve(const std::string& path, bool useDataPath) {
@@ -281,10 +301,14 @@ VexoConfigOnXML::VexoConfigOnXML(const std::string& path) : m_path(path) { LoadC
 VexoConfigOnXML::~VexoConfigOnXML() { SaveConfig(); }
 
 bool VexoConfigOnXML::LoadConfig() {
-    if (m_doc.LoadFile(m_path, false)) return true;
+    const bool loaded = m_doc.LoadFile(m_path, false);
+    // The parser takes a declaration with an unquoted attribute for the whole document and
+    // reports success without the elements behind it; saved, they would be gone.
+    const bool dropped = loaded && !m_doc.RootElement() && FileHoldsElement(m_path);
+    if (loaded && !dropped) return true;
     const int error = m_doc.ErrorId();
-    if (error != TiXmlBase::TIXML_ERROR_OPENING_FILE &&
-        error != TiXmlBase::TIXML_ERROR_DOCUMENT_EMPTY) {
+    if (dropped || (error != TiXmlBase::TIXML_ERROR_OPENING_FILE &&
+                    error != TiXmlBase::TIXML_ERROR_DOCUMENT_EMPTY)) {
         // Written back empty at shutdown it would be lost; set it aside where a person finds it.
         const std::string aside = m_path + ".unreadable";
         if (std::rename(m_path.c_str(), aside.c_str()) != 0) {
@@ -295,7 +319,7 @@ bool VexoConfigOnXML::LoadConfig() {
             return false;
         }
         VEXO_LOG_EXCEPTION(L"Configuration %hs does not parse (%hs); kept as %hs", m_path.c_str(),
-                           m_doc.ErrorDesc(), aside.c_str());
+                           dropped ? "no element read" : m_doc.ErrorDesc(), aside.c_str());
     }
     m_doc.CreateFile(m_path, false);
     return m_doc.LoadFile(m_path, false);

@@ -145,10 +145,12 @@ TEST(ConfigFile, FailedSaveLeavesThePreviousFileIntact) {
     EXPECT_NE(Slurp(path).find("a long enough value"), std::string::npos);
 }
 
-TEST(ConfigFile, UnparsableFileIsSetAsideNotOverwritten) {
+class UnparsableFile : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UnparsableFile, IsSetAsideNotOverwritten) {
     TempDir dir;
     const std::string path = dir.Path() + "/System.xml";
-    const std::string broken = "<INFO><RPC>half written";
+    const std::string broken = GetParam();
     Write(path, broken);
     LogCapture log;
     {
@@ -160,3 +162,9 @@ TEST(ConfigFile, UnparsableFileIsSetAsideNotOverwritten) {
     EXPECT_NE(Slurp(path).find("FRESH"), std::string::npos);
     EXPECT_EQ(log.CountContaining(L".unreadable"), 1u);
 }
+
+// The second is "parsed" without error, as its declaration alone.
+INSTANTIATE_TEST_SUITE_P(Rows, UnparsableFile,
+                         ::testing::Values("<INFO><RPC>half written",
+                                           "<?xml version=\"1.0\" encoding=&\"UTF-8\" ?>\n"
+                                           "<INFO><RPC>1</RPC></INFO>\n"));
