@@ -178,8 +178,12 @@ struct Pt {
     double x, y;
 };
 
-// Clips a convex polygon to a*x + b*y >= c (Sutherland-Hodgman, one edge).
+// Clips a convex polygon to a*x + b*y >= c (Sutherland-Hodgman, one edge). Returns -1, writing
+// nothing, when every vertex already satisfies it.
 int ClipHalfPlane(const Pt* in, int n, double a, double b, double c, Pt* out) {
+    bool inside = true;
+    for (int i = 0; i < n && inside; ++i) inside = a * in[i].x + b * in[i].y - c >= 0;
+    if (inside) return -1;
     int m = 0;
     for (int i = 0; i < n && m < kMaxRegionVertices - 1; ++i) {
         const Pt p = in[i], q = in[(i + 1) % n];
@@ -193,23 +197,38 @@ int ClipHalfPlane(const Pt* in, int n, double a, double b, double c, Pt* out) {
     return m;
 }
 
-// Clips `poly` by the necessary condition of every run (a disc reaching hi but not lo-1 has its
-// centre past their midpoint, and likewise on the other side): the positions where some radius
-// may fit. Returns the vertex count left.
-int ClipToRuns(const FamilyRun* runs, int count, Pt* poly, int n) {
-    Pt buf[kMaxRegionVertices];
+// Clips the polygon in `bufs[*cur]` by the necessary condition of every run (a disc reaching hi
+// but not lo-1 has its centre past their midpoint, and likewise on the other side): the
+// positions where some radius may fit. The two buffers take turns; *cur names the one holding
+// the result. Returns the vertex count left.
+int ClipToRuns(const FamilyRun* runs, int count, Pt (*bufs)[kMaxRegionVertices], int* cur, int n) {
+    auto clip = [&](double a, double b, double c) {
+        const int m = ClipHalfPlane(bufs[*cur], n, a, b, c, bufs[1 - *cur]);
+        if (m < 0) return;
+        *cur = 1 - *cur;
+        n = m;
+    };
     for (int k = 0; k < count && n >= 3; ++k) {
         const FamilyRun& f = runs[k];
-        if (f.loClear) {
-            n = ClipHalfPlane(poly, n, f.a, f.b, (f.lo - 0.5 + f.hi + 0.5) * 0.5, buf);
-            std::memcpy(poly, buf, sizeof(Pt) * static_cast<size_t>(n));
-        }
-        if (f.hiClear && n >= 3) {
-            n = ClipHalfPlane(poly, n, -f.a, -f.b, -(f.lo + 0.5 + f.hi + 1.5) * 0.5, buf);
-            std::memcpy(poly, buf, sizeof(Pt) * static_cast<size_t>(n));
-        }
+        if (f.loClear) clip(f.a, f.b, (f.lo - 0.5 + f.hi + 0.5) * 0.5);
+        if (f.hiClear && n >= 3) clip(-f.a, -f.b, -(f.lo + 0.5 + f.hi + 1.5) * 0.5);
     }
     return n;
+}
+
+// The x interval a horizontal line at y cuts from a convex polygon; false when it misses it.
+bool RowSpan(const Pt* poly, int n, double y, double* xl, double* xr) {
+    double lo = kInf, hi = -kInf;
+    for (int i = 0; i < n; ++i) {
+        const Pt p = poly[i], q = poly[(i + 1) % n];
+        if ((p.y <= y) == (q.y <= y)) continue;
+        const double x = p.x + (y - p.y) * (q.x - p.x) / (q.y - p.y);
+        lo = MinOf(lo, x);
+        hi = MaxOf(hi, x);
+    }
+    *xl = lo;
+    *xr = hi;
+    return lo <= hi;
 }
 
 // The refined centre of one blob in LED units, or false to keep the old one.
@@ -243,9 +262,11 @@ bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY)
     const double x0 = MaxOf(0.0, X - hw), x1 = MinOf<double>(ctx->ledCountX, X + hw);
     const double y0 = MaxOf(0.0, Y - hh), y1 = MinOf<double>(ctx->ledCountY, Y + hh);
     if (!(x0 < x1 && y0 < y1)) return false;
-    Pt region[kMaxRegionVertices] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-    const int n = ClipToRuns(runs, count, region, 4);
+    Pt bufs[2][kMaxRegionVertices] = {{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}};
+    int cur = 0;
+    const int n = ClipToRuns(runs, count, bufs, &cur, 4);
     if (n < 3) return false;
+    const Pt* region = bufs[cur];
     double bx0 = region[0].x, bx1 = bx0, by0 = region[0].y, by1 = by0;
     for (int i = 1; i < n; ++i) {
         bx0 = MinOf(bx0, region[i].x), bx1 = MaxOf(bx1, region[i].x);
@@ -270,8 +291,17 @@ bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY)
     }
     for (int iy = 0; iy < kGridSteps; ++iy) {
         const double y = by0 + (iy + 0.5) * dy;
+        // Grid points outside the clipped region fail some run's condition: only the row's
+        // stretch inside it is weighed.
+        double xl, xr;
+        if (!RowSpan(region, n, y, &xl, &xr)) continue;
+        int ixFrom = 0, ixTo = kGridSteps - 1;
+        if (dx > 0.0) {
+            ixFrom = MaxOf(ixFrom, TruncIndex(std::floor((xl - bx0) / dx - 0.5)));
+            ixTo = MinOf(ixTo, TruncIndex(std::ceil((xr - bx0) / dx - 0.5)));
+        }
         for (int k = 0; k < count; ++k) rowU[k] = runs[k].a * (bx0 + 0.5 * dx) + runs[k].b * y;
-        for (int ix = 0; ix < kGridSteps; ++ix) {
+        for (int ix = ixFrom; ix <= ixTo; ++ix) {
             double low = rLo, high = rCap;
             for (int k = 0; k < count && low < high; ++k) {
                 const double u = rowU[k] + ix * stepU[k];
