@@ -1,9 +1,9 @@
 // Raw scans of every frame model through the decoders alone (OrdaloDataFill + OrdaloDataFix),
 // many thousands of frames a second where the whole pipeline manages a few.
 // Two modes, by bit 0 of byte 2:
-// - raw: frame records of any bytes and length (panora_support.h), with virtual LEDs; the
-//   decoders write only the context's entries of the scan, restore its geometry and read only
-//   the frame's bytes;
+// - raw: frame records of any bytes and length (panora_support.h; each decoded once, its repeat
+//   count unused), with virtual LEDs; the decoders write only the context's entries of the
+//   scan, restore its geometry and read only the frame's bytes;
 // - round trip: the rest of the input is beam words (two bytes each, little-endian); the
 //   virtual frame's encoder, the independent inverse of the decoders, packs them as the model's
 //   firmware does, and decoding gives back every bit the packing carries.
@@ -37,18 +37,12 @@ void Decode(CoreContext* ctx, const uint8_t* raw, size_t length) {
 }
 
 void RawFrames(GuardedContext& guarded, const uint8_t* data, size_t size) {
-    size_t i = 0;
-    for (int frames = 0; i + 3 <= size && frames < kMaxFrames; ++frames) {
-        size_t length = size_t(data[i + 1]) | size_t(data[i + 2]) << 8;
-        i += 3;
-        if (length > PANORA_MAX_RAW) length = PANORA_MAX_RAW;
-        if (length > size - i) length = size - i;
-        std::unique_ptr<uint8_t[]> raw(new uint8_t[length ? length : 1]);
-        if (length) std::memcpy(raw.get(), data + i, length);
-        i += length;
-        Decode(guarded.get(), raw.get(), length);
+    int frames = 0;
+    ForEachFrame(data, size, [&](const uint8_t* raw, size_t length, int) {
+        Decode(guarded.get(), raw, length);
         guarded.CheckGuards();
-    }
+        return ++frames < kMaxFrames;
+    });
 }
 
 void RoundTrip(CoreContext* ctx, const VirtualFrame::FrameModel& model, const uint8_t* data,

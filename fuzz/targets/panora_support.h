@@ -120,14 +120,12 @@ private:
     float m_slopes[PANORA_SLOPE_COUNT];
 };
 
-// Runs the frame records of data[0..size) through the context as the device thread does, at
-// most maxRuns frames; each raw frame sits in an allocation of exactly its length.
-inline void RunFrames(GuardedContext& guarded, const uint8_t* data, size_t size, int maxRuns) {
-    CoreContext* ctx = guarded.get();
-    const FrameChecker checker(ctx);
-    int runs = 0;
+// Hands each frame record of data[0..size) to take(raw, length, repeat) until it returns false;
+// each raw frame sits in an allocation of exactly its length.
+template <typename Take>
+void ForEachFrame(const uint8_t* data, size_t size, Take take) {
     size_t i = 0;
-    while (i + 3 <= size && runs < maxRuns) {
+    while (i + 3 <= size) {
         const int repeat = data[i] + 1;
         size_t length = size_t(data[i + 1]) | size_t(data[i + 2]) << 8;
         i += 3;
@@ -136,14 +134,25 @@ inline void RunFrames(GuardedContext& guarded, const uint8_t* data, size_t size,
         std::unique_ptr<uint8_t[]> raw(new uint8_t[length ? length : 1]);
         if (length) std::memcpy(raw.get(), data + i, length);
         i += length;
+        if (!take(raw.get(), length, repeat)) return;
+    }
+}
+
+// Runs the frame records through the context as the device thread does, at most maxRuns frames.
+inline void RunFrames(GuardedContext& guarded, const uint8_t* data, size_t size, int maxRuns) {
+    CoreContext* ctx = guarded.get();
+    const FrameChecker checker(ctx);
+    int runs = 0;
+    ForEachFrame(data, size, [&](const uint8_t* raw, size_t length, int repeat) {
         for (int r = 0; r < repeat && runs < maxRuns; ++r, ++runs) {
-            OrdaloDataFill(ctx, raw.get(), uint32_t(length));
+            OrdaloDataFill(ctx, raw, uint32_t(length));
             OrdaloDataFix(ctx);
             Check(OrdaloUpdateBlobs(ctx) == 1);
             checker.CheckFrame(ctx);
         }
         guarded.CheckGuards();
-    }
+        return runs < maxRuns;
+    });
 }
 
 }  // namespace panora_fuzz
