@@ -42,12 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> got;
     {
         Session session(fds[0]);
-        std::size_t at = 0;
-        for (std::size_t piece : stream.pieces) {
-            fuzz_stream::WriteAll(fds[1], stream.bytes.data() + at, piece);
-            at += piece;
-            Drain(session, fds[0], got);
-        }
+        fuzz_stream::Feed(stream, fds[1], [&] { Drain(session, fds[0], got); });
         ::close(fds[1]);
         bool threw = false;
         try {

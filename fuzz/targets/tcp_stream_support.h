@@ -59,6 +59,17 @@ inline void WriteAll(int fd, const char* p, std::size_t len) {
     }
 }
 
+// Writes the stream to `peer` piece by piece, calling drain() after each piece.
+template <class Drain>
+void Feed(const Stream& s, int peer, Drain drain) {
+    std::size_t at = 0;
+    for (std::size_t piece : s.pieces) {
+        WriteAll(peer, s.bytes.data() + at, piece);
+        at += piece;
+        drain();
+    }
+}
+
 inline bool Readable(int fd) {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, 0) > 0;

@@ -64,12 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string tail;
     {
         AdoptedClient client(fds[0]);
-        std::size_t at = 0;
-        for (std::size_t piece : stream.pieces) {
-            fuzz_stream::WriteAll(fds[1], stream.bytes.data() + at, piece);
-            at += piece;
-            Drain(client, fds[0], got);
-        }
+        fuzz_stream::Feed(stream, fds[1], [&] { Drain(client, fds[0], got); });
         tail = client.GetPartial();
         ::close(fds[1]);
         for (int i = 0; i < 3 && client.IsConnected(); ++i) Check(client.Receive().empty());

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
+#include <utility>
 
 #include "RpcTestSupport.h"
 #include "VexoNetwork/VexoRPC.h"
@@ -88,32 +90,23 @@ TEST_F(RpcTransport, RepliesCarryTheNameKindTwoAndTheHandlersBytes) {
     EXPECT_EQ(rec.calls, 2);
 }
 
-TEST_F(RpcTransport, TwoMessagesInOneWriteGetTwoReplies) {
-    RawPeer peer(rpc.GetPort());
-    Bytes both = Message("Echo", 1, Body(5));
-    const Bytes second = Message("Echo", 1, Body(9));
-    both.insert(both.end(), second.begin(), second.end());
-    ASSERT_TRUE(peer.Send(both));
-    Bytes expected = Message("Echo", 2, Body(5));
-    const Bytes secondReply = Message("Echo", 2, Body(9));
-    expected.insert(expected.end(), secondReply.begin(), secondReply.end());
-    EXPECT_EQ(peer.Read(expected.size()), expected);
-    EXPECT_TRUE(peer.Quiet());
-}
-
-// Together they overrun one read's 2048 bytes: the second message must still arrive whole.
-TEST_F(RpcTransport, TwoLargeMessagesInOneWriteAreBothHandledWhole) {
-    RawPeer peer(rpc.GetPort());
-    Bytes both = Message("Echo", 1, Body(1500));
-    const Bytes second = Message("Echo", 1, Body(1400));
-    both.insert(both.end(), second.begin(), second.end());
-    ASSERT_TRUE(peer.Send(both));
-    Bytes expected = Message("Echo", 2, Body(1500));
-    const Bytes secondReply = Message("Echo", 2, Body(1400));
-    expected.insert(expected.end(), secondReply.begin(), secondReply.end());
-    EXPECT_EQ(peer.Read(expected.size()), expected);
-    EXPECT_TRUE(peer.Quiet());
-    EXPECT_EQ(rec.calls, 2);
+// The larger pair overruns one read's 2048 bytes: the second message must still arrive whole.
+TEST_F(RpcTransport, TwoMessagesInOneWriteGetTwoWholeReplies) {
+    const std::pair<std::size_t, std::size_t> rows[] = {{5, 9}, {1500, 1400}};
+    for (const auto& [first, second] : rows) {
+        SCOPED_TRACE(std::to_string(first) + " + " + std::to_string(second));
+        RawPeer peer(rpc.GetPort());
+        Bytes both = Message("Echo", 1, Body(first));
+        const Bytes next = Message("Echo", 1, Body(second));
+        both.insert(both.end(), next.begin(), next.end());
+        ASSERT_TRUE(peer.Send(both));
+        Bytes expected = Message("Echo", 2, Body(first));
+        const Bytes nextReply = Message("Echo", 2, Body(second));
+        expected.insert(expected.end(), nextReply.begin(), nextReply.end());
+        EXPECT_EQ(peer.Read(expected.size()), expected);
+        EXPECT_TRUE(peer.Quiet());
+    }
+    EXPECT_EQ(rec.calls, 4);
 }
 
 TEST_F(RpcTransport, AHeaderSplitOverTwoWritesIsJoined) {
