@@ -74,10 +74,10 @@ bool Representable(const TiXmlNode* node) {
             if (!XmlName(e->ValueStr()) || e->FirstAttribute() || !Representable(e)) return false;
         } else if (const TiXmlText* t = c->ToText()) {
             if (t->CDATA() || !StableText(t->ValueStr())) return false;
-        } else if (const TiXmlDeclaration* d = c->ToDeclaration()) {
-            // The writer puts a declaration's values out unescaped.
-            const std::string values = std::string(d->Version()) + d->Encoding() + d->Standalone();
-            if (values.find_first_of("&<\"'") != std::string::npos) return false;
+        } else if (c->ToDeclaration()) {
+            // The parser reads a malformed declaration into values its writer cannot give
+            // back (unquoted, unescaped, cut); the settings never write one.
+            return false;
         } else if (const TiXmlComment* m = c->ToComment()) {
             const std::string& text = m->ValueStr();
             if (text.find("--") != std::string::npos || (!text.empty() && text.back() == '-'))
