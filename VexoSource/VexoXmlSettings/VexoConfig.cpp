@@ -95,11 +95,44 @@ VexoConfgBase::~VexoConfgBase() = default;
 VexoAnyxml::VexoAnyxml() : m_cursor(this) {}
 
 bool VexoAnyxml::LoadFile(const std::string& path, bool useDataPath) {
-    const bool ok = TiXmlDocument::LoadFile(Resolve(path, useDataPath).c_str(),
-                                            TIXML_ENCODING_UNKNOWN);
     m_cursor = this;
     m_level = 0;
-    return ok;
+    const std::string file = Resolve(path, useDataPath);
+    TiXmlNode::Clear();
+    ClearError();
+    TiXmlNode::SetValue(file.c_str());
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        SetError(TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+        return false;
+    }
+    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (raw.empty()) {
+        SetError(TIXML_ERROR_DOCUMENT_EMPTY, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+        return false;
+    }
+    // Line ends folded to LF, as the library's own file loader does.
+    std::string text;
+    text.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\r') {
+            text += raw[i];
+        } else {
+            text += '\n';
+            if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+        }
+    }
+    return ParsePadded(std::move(text), TIXML_ENCODING_UNKNOWN);
+}
+
+// The XML parser steps over the text's NUL when the text ends inside a multi-byte UTF-8
+// sequence (it advances by the sequence's length) and reads on past the buffer; the library's
+// own file loader gives it a buffer that ends at that NUL. So every parse gets NULs to spare.
+bool VexoAnyxml::ParsePadded(std::string text, TiXmlEncoding encoding) {
+    constexpr std::size_t kSpareNuls = 16;
+    text.append(kSpareNuls, '\0');
+    Parse(text.c_str(), nullptr, encoding);
+    return !Error();
 }
 
 bool VexoAnyxml::SaveFile(const std::string& path, bool useDataPath) {
@@ -144,7 +177,7 @@ bool VexoAnyxml::CreateFile(const std::string& path, bool useDataPath) {
 bool VexoAnyxml::Load(const std::string& text) {
     TiXmlNode::Clear();
     ClearError();
-    Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    ParsePadded(text, TIXML_ENCODING_UTF8);
     // The old elements are gone either way; a cursor left on one would dangle.
     m_cursor = this;
     m_level = 0;

@@ -76,6 +76,7 @@ public:
     int GetNumTags(const std::string& tag);
 
 private:
+    bool ParsePadded(std::string text, TiXmlEncoding encoding);
     TiXmlElement* Find(const std::string& tag, int which, bool whichOnFirst);
     // Text of the element at the path, or false when there is none.
     bool GetText(const std::string& tag, int which, std::string& text);
