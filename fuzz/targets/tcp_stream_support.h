@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -45,8 +46,12 @@ inline Stream Make(const uint8_t* data, std::size_t size, unsigned repeatLimit) 
     return s;
 }
 
-inline void Check(bool ok) {
-    if (!ok) std::abort();
+// A failed check names its line, so a finding that does not recur on replay still says which
+// promise broke.
+inline void Check(bool ok, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+    if (ok) return;
+    std::fprintf(stderr, "check failed at %s:%d\n", file, line);
+    std::abort();
 }
 
 // Writes all of `len` bytes to a blocking socket.
