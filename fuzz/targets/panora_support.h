@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,8 +19,11 @@
 
 namespace panora_fuzz {
 
-inline void Check(bool ok) {
-    if (!ok) std::abort();
+// A failed check names its line, so a finding says which promise broke.
+inline void Check(bool ok, int line = __builtin_LINE()) {
+    if (ok) return;
+    std::fprintf(stderr, "check failed at panora_support.h:%d\n", line);
+    std::abort();
 }
 
 constexpr size_t kGuardBytes = 256;
