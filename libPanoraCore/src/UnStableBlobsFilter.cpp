@@ -114,8 +114,10 @@ void MarkBlobIdsOnly(CoreContext* ctx) {
 }
 
 void GiveNewIds(CoreContext* ctx) {
-    // A finger held while it is missing keeps its identity reserved, so that a newcomer never
-    // shares it in the output; only when every identity is taken does the reservation yield.
+    // Every object the tables hold keeps its identity reserved, held and unconfirmed ones too:
+    // two objects with one identity would both reach the output, and matching by identity could
+    // no longer tell them apart. When none is free, a newcomer waits unassigned (it is neither
+    // held nor reported) until a held finger expires or a finger leaves.
     const int tracks = TrackCount(ctx);
     for (int t = 0; t < tracks; ++t) {
         if (!IsMatched(ctx->tracks[t].id)) MarkIdInUse(ctx, ctx->tracks[t].id);
@@ -123,13 +125,8 @@ void GiveNewIds(CoreContext* ctx) {
     for (int b = 0; b < ctx->blobCount; ++b) {
         _MINI_POLYGON& blob = ctx->blobs[b];
         if (blob.id != -1) continue;
-        int32_t id = GetId(ctx);
-        if (id < 0) {
-            MarkBlobIdsOnly(ctx);
-            id = GetId(ctx);
-        }
-        blob.id = id;
-        blob.age = -1;
+        blob.id = GetId(ctx);
+        blob.age = blob.id < 0 ? 0 : -1;
         blob.stillFrames = 0;
     }
     MarkBlobIdsOnly(ctx);
