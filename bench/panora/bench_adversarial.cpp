@@ -2,7 +2,7 @@
 // can produce, which cost far more detection work than any set of fingers. Every pattern only
 // ever clears beams that exist on the model, as a real scan would.
 //
-// Patterns (each on the default 19-inch model and the 120-inch model):
+// Patterns (each on the default 19-inch model, the 120-inch model and two 15-line models):
 //   alternate-x     every other straight X beam blocked, no straight Y beam blocked, slanted
 //                   beams arrived on even entries only (the case that exposed the cost)
 //   alternate-xy    every other straight beam blocked on both axes, slanted beams as above
@@ -12,8 +12,10 @@
 //   searched        the worst pattern a seeded random search over the families above found
 //                   (rerun it with --search)
 //   ten-fingers     a normal frame for comparison (ten 10 mm fingers, jittered)
+//   hands           the busiest normal frame: twenty fingers of 8-16 mm and a 60 mm palm
 //
-// Counters: median_us and p99_us of single frames' wall times, max_us the slowest frame.
+// Counters: median_us and p99_us of single frames' wall times, max_us the slowest frame,
+// work_max the most carving work (carveWork) a frame of the pattern used.
 // With --search, prints the worst parameters found instead of benchmarking.
 #include <benchmark/benchmark.h>
 
@@ -101,6 +103,15 @@ std::vector<uint16_t> FingerWords(BeamModel& beams, uint32_t seed) {
     return beams.scan(fingers);
 }
 
+std::vector<uint16_t> HandsWords(BeamModel& beams, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> pos(0.0, 1.0), diameter(8.0, 16.0);
+    std::vector<VirtualFrame::Finger> fingers;
+    for (int i = 0; i < 20; ++i) fingers.push_back({i + 1, pos(rng), pos(rng), diameter(rng)});
+    fingers.push_back({21, pos(rng), pos(rng), 60.0});
+    return beams.scan(fingers);
+}
+
 // The patterns by name; variant v jitters phases and seeds so that no two frames repeat.
 std::vector<uint16_t> PatternWords(BeamModel& beams, const std::string& name, int v) {
     const uint32_t seed = 7000u + static_cast<uint32_t>(v);
@@ -117,6 +128,7 @@ std::vector<uint16_t> PatternWords(BeamModel& beams, const std::string& name, in
         return large ? FamilyWords(beams, {3, 3, 1 + v % 6, 4, 1, 2, 0, 3, 0.47}, seed)
                      : FamilyWords(beams, {3, 3, 1 + v % 6, 4, 4, 2, 0, 2, 0.19}, seed);
     }
+    if (name == "hands") return HandsWords(beams, seed);
     return FingerWords(beams, seed);
 }
 
@@ -143,10 +155,13 @@ void Adversarial(benchmark::State& state, const char* modelName, const char* pat
     samples.reserve(1 << 15);
     size_t frame = 0;
     long candidates = 0;
+    int mostWork = 0;
     for (auto _ : state) {
         const double us = TimeOneFrame(ctx.get(), frames[frame]);
-        const int count = ctx->rectCount;  // packed field: by value
+        const int count = ctx->rectCount;  // packed fields: by value
+        const int work = ctx->carveWork;
         candidates += count;
+        mostWork = std::max(mostWork, work);
         if (samples.size() < samples.capacity()) samples.push_back(us);
         frame = (frame + 1) % frames.size();
     }
@@ -158,13 +173,17 @@ void Adversarial(benchmark::State& state, const char* modelName, const char* pat
     }
     state.counters["rects"] = benchmark::Counter(static_cast<double>(candidates),
                                                  benchmark::Counter::kAvgIterations);
+    state.counters["work_max"] = mostWork;
 }
 
 void RegisterAll() {
     const char* models[][2] = {{"default_19in", "19in-72x58-7line"},
-                               {"largest_120in", "120in-480x270-5line"}};
-    const char* patterns[] = {"alternate-x", "alternate-xy", "stripes-2",  "stripes-4",
-                              "random-0.3",  "random-0.5",   "searched",   "ten-fingers"};
+                               {"largest_120in", "120in-480x270-5line"},
+                               {"lines15_27in", "27in-112x64-15line-words"},
+                               {"lines15_55in", "55in-240x135-15line"}};
+    const char* patterns[] = {"alternate-x", "alternate-xy", "stripes-2", "stripes-4",
+                              "random-0.3",  "random-0.5",   "searched",  "ten-fingers",
+                              "hands"};
     for (const auto& m : models) {
         for (const char* p : patterns) {
             const std::string label = std::string("Adversarial/") + m[0] + "/" + p;
@@ -178,7 +197,8 @@ void RegisterAll() {
 
 // Seeded random search over the pattern families: the slowest frame found per model.
 void Search() {
-    for (const char* name : {"19in-72x58-7line", "120in-480x270-5line"}) {
+    for (const char* name : {"19in-72x58-7line", "120in-480x270-5line", "27in-112x64-15line-words",
+                             "55in-240x135-15line"}) {
         const FrameModel* model = VirtualFrame::findFrameModel(name);
         auto ctx = blobbench::SetUpContext(*model);
         BeamModel beams(*model);

@@ -63,6 +63,11 @@ extern "C" {
 #define PANORA_PATH_POINTS 10         /* points of one smoothing path */
 #define PANORA_MAX_PATHS 100          /* smoothing paths of one context */
 #define PANORA_CARVE_BUDGET 60000     /* carving work one frame's detection may do (see carveWork) */
+/* The budget of a geometry: every line family carves, so frames of fingers cost more on frames
+ * with more families; beyond 14 (linesX + linesY) the budget grows in proportion. */
+#define PANORA_CARVE_BUDGET_FOR(linesX, linesY)                                            \
+    ((linesX) + (linesY) > 14 ? (long)PANORA_CARVE_BUDGET * ((linesX) + (linesY)) / 14 \
+                              : (long)PANORA_CARVE_BUDGET)
 
 #pragma pack(push, 1)
 
@@ -252,8 +257,8 @@ typedef struct CoreContext {
     uint32_t scanFresh;    /* 1 = OrdaloDataFill decoded a frame that OrdaloDataFix has not seen */
     uint32_t historyCount; /* frames stored in scanHistory, up to the window */
     /* Carving work of the last detection: polygon vertices side-tested against a band, ten per
-     * vertex of a polygon walked and cut. Detection stops once it passes PANORA_CARVE_BUDGET
-     * and drops the rectangle it was carving, so a hostile scan costs a bounded time. */
+     * vertex of a polygon walked and cut. Detection stops once it passes the geometry's
+     * PANORA_CARVE_BUDGET_FOR and drops the rectangle it was carving, so a hostile scan costs a bounded time. */
     int32_t carveWork;
 } CoreContext;
 
@@ -339,7 +344,7 @@ PANORA_API int32_t OrdaloReloadBackgroudData(CoreContext* ctx, const char* path)
  * (one run of blocked straight beams on each axis) is taken as a rectangle without carving, and
  * counts as a frame with touches for the background like any other. Carving stops for a
  * rectangle once all its fragments died, and for the frame once carveWork passes
- * PANORA_CARVE_BUDGET. */
+ * PANORA_CARVE_BUDGET_FOR (linesX, linesY). */
 PANORA_API void findBlobs_Improved(CoreContext* ctx);
 PANORA_API void GetBlobsFormRect(CoreContext* ctx, ShadowRect* rect);
 /* Returns the index step: 0 = polygon deleted, 1 = kept or replaced, 2 = split in two. A carve

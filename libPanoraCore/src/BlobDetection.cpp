@@ -285,10 +285,14 @@ uint32_t SubtractBand(CoreContext* ctx, uint8_t p, BeamBand* band, long* cost) {
 namespace {
 
 // Ten fingers of 8-16 mm cost at most 26000 on any catalogue model (the 15-line ones are the
-// dearest), twenty fingers and a palm up to 70000; a hostile scan (alternating shadows, slanted
-// beams arriving in combs) would otherwise carve strips into hundreds of fragments for several
-// milliseconds. At this budget carving stays within a few hundred microseconds.
-constexpr long kCarveBudget = PANORA_CARVE_BUDGET;
+// dearest), twenty fingers and a palm about 40000 on the 5- and 7-line models and up to 70000 on
+// the 15-line ones, hence a budget that grows with the families; a hostile scan (alternating
+// shadows, slanted beams arriving in combs) would otherwise carve strips into hundreds of
+// fragments for several milliseconds. At this budget carving stays within about a millisecond.
+long CarveBudget(const CoreContext* ctx) {
+    return PANORA_CARVE_BUDGET_FOR(ClampInt(ctx->linesX, 0, PANORA_MAX_LINES),
+                                   ClampInt(ctx->linesY, 0, PANORA_MAX_LINES));
+}
 
 // Adds the rectangle's polygon and carves it; `work` counts the vertices carving visited.
 // Returns false when the budget ran out before the rectangle was carved by every band.
@@ -313,10 +317,11 @@ bool CarveRectangle(CoreContext* ctx, const ShadowRect* rect, long* work) {
 
     bool full = false;
     bool spent = false;
+    const long budget = CarveBudget(ctx);
     auto carve = [&](const BeamBand& band) {
         int i = n;
         while (i < ctx->workCount) {
-            if (*work > kCarveBudget) {
+            if (*work > budget) {
                 spent = full = true;
                 return;
             }
