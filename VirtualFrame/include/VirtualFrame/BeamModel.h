@@ -70,6 +70,10 @@ public:
     double frameX(double screenX) const;
     double frameY(double screenY) const;
 
+    // Distance in millimetres from a frame point (frame position x nX * mmPerLed, likewise y)
+    // to the beam's centre line between the two edges; a disc blocks the beam when its radius
+    // reaches it.
+    double distanceMm(const Beam& beam, double xMm, double yMm) const;
     // The beams one finger blocks (geometry only, no dirt or noise).
     std::vector<Beam> blockedBy(const Finger& finger) const;
 

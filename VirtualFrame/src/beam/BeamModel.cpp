@@ -69,17 +69,21 @@ uint16_t BeamModel::existingMask(int entry) const {
 double BeamModel::frameX(double screenX) const { return model_.mirrorX ? 1.0 - screenX : screenX; }
 double BeamModel::frameY(double screenY) const { return model_.mirrorY ? 1.0 - screenY : screenY; }
 
+double BeamModel::distanceMm(const Beam& beam, double xMm, double yMm) const {
+    const double widthMm = nX_ * mm_, heightMm = nY_ * mm_;
+    if (beam.axis == Axis::Y) {
+        const double fromY = (beam.led + 0.5) * mm_;
+        const double toY = (beam.led - gapY_ * beam.line + 0.5) * mm_;
+        return segmentDistance(xMm, yMm, 0.0, fromY, widthMm, toY);
+    }
+    const double fromX = (beam.led + 0.5) * mm_;
+    const double toX = (beam.led + gapX_ * beam.line + 0.5) * mm_;
+    return segmentDistance(xMm, yMm, fromX, 0.0, toX, heightMm);
+}
+
 bool BeamModel::crosses(Axis axis, int led, int line, double xMm, double yMm,
                         double radiusMm) const {
-    const double widthMm = nX_ * mm_, heightMm = nY_ * mm_;
-    if (axis == Axis::Y) {
-        const double fromY = (led + 0.5) * mm_;
-        const double toY = (led - gapY_ * line + 0.5) * mm_;
-        return segmentDistance(xMm, yMm, 0.0, fromY, widthMm, toY) <= radiusMm;
-    }
-    const double fromX = (led + 0.5) * mm_;
-    const double toX = (led + gapX_ * line + 0.5) * mm_;
-    return segmentDistance(xMm, yMm, fromX, 0.0, toX, heightMm) <= radiusMm;
+    return distanceMm(Beam{axis, led, line}, xMm, yMm) <= radiusMm;
 }
 
 std::vector<Beam> BeamModel::blockedBy(const Finger& finger) const {

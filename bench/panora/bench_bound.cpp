@@ -1,0 +1,241 @@
+// How well any estimator could place a lone static finger from one scan of the beam model: for
+// fingers at uniformly random positions, every centre (and radius) that would block exactly the
+// beams the finger blocks is found by brute force, and the error of that set's centroid is what
+// an ideal estimator would make. The frame library's own figures come from panora_bench_placement
+// over the same kind of positions; this program says how far below them one could go at all.
+//
+// A beam is blocked when the disc reaches its centre line between the two edges (the beam
+// model's rule). For a centre p the beams then bound the radius: at least the distance to every
+// blocked beam, less than the distance to every beam that arrived. The centres for which that
+// interval is not empty form the consistent set; each is weighted by the length of its interval
+// within 0.5-1.5 times the true radius (a radius drawn evenly from that range), or with
+// --known-radius by whether the true radius lies in it. Centres off the screen are left out, as
+// the fingers are drawn on it.
+//
+// Sets: one finger anywhere (its errors reported for the whole surface and for the interior
+// beyond 15 mm from every edge) and one finger drawn within 5 mm of an edge (the edge band).
+//
+// Usage: panora_bench_bound [--model NAME] [--diameter MM] [--trials N] [--grid N] [--known-radius]
+// Prints one markdown table row per region: touches, mean, p95 and max error in millimetres,
+// and how many trials had a consistent set reaching the searched box (then the box was too small
+// and the figure is not a bound).
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "VirtualFrame/BeamModel.h"
+#include "VirtualFrame/FrameModel.h"
+
+namespace {
+
+using VirtualFrame::Axis;
+using VirtualFrame::Beam;
+using VirtualFrame::BeamModel;
+using VirtualFrame::Finger;
+
+constexpr double kEdgeBandMm = 5.0;
+constexpr double kInteriorMm = 15.0;
+constexpr double kBoxLeds = 1.6;  // half-width of the searched box, in LED pitches
+
+struct Options {
+    std::string model = "19in-72x58-7line";
+    double diameter = 10.0;
+    int trials = 4000;
+    int grid = 120;
+    bool knownRadius = false;
+};
+
+struct Result {
+    double errorMm = 0;
+    bool clipped = false;
+    bool empty = false;
+};
+
+class Bound {
+public:
+    Bound(const VirtualFrame::FrameModel& model, const Options& o) : beams_(model), o_(o) {
+        const auto& g = model.geometry;
+        mm_ = g.mmPerLed();
+        widthMm_ = g.ledsX * mm_;
+        heightMm_ = g.ledsY * mm_;
+        for (const Axis axis : {Axis::X, Axis::Y}) {
+            const int count = axis == Axis::X ? g.ledsX : g.ledsY;
+            const int half = (axis == Axis::X ? g.linesX : g.linesY) / 2;
+            for (int line = -half; line <= half; ++line)
+                for (int led = 0; led < count; ++led) {
+                    const Beam b{axis, led, line};
+                    if (beams_.exists(b)) all_.push_back(b);
+                }
+        }
+    }
+
+    double widthMm() const { return widthMm_; }
+    double heightMm() const { return heightMm_; }
+
+    Result Place(const Finger& f) const {
+        const double radius = f.diameterMm / 2.0;
+        const double cx = beams_.frameX(f.x) * widthMm_, cy = beams_.frameY(f.y) * heightMm_;
+        const std::vector<Beam> blockedList = beams_.blockedBy(f);
+        const std::set<Beam> blocked(blockedList.begin(), blockedList.end());
+        const double rMin = 0.5 * radius, rMax = 1.5 * radius;
+        const double box = kBoxLeds * mm_;
+        // Beams that can bear on a centre in the box with a radius up to rMax.
+        struct Near {
+            Beam beam;
+            bool blocked;
+        };
+        std::vector<Near> near;
+        for (const Beam& b : all_)
+            if (beams_.distanceMm(b, cx, cy) <= rMax + box * 1.5)
+                near.push_back({b, blocked.count(b) > 0});
+
+        double sumW = 0, sumX = 0, sumY = 0;
+        bool clipped = false;
+        const int n = o_.grid;
+        for (int i = 0; i < n; ++i) {
+            const double px = cx - box + (i + 0.5) * 2 * box / n;
+            for (int j = 0; j < n; ++j) {
+                const double py = cy - box + (j + 0.5) * 2 * box / n;
+                // Fingers are drawn on the screen, so no centre off it is consistent.
+                if (px < 0 || px > widthMm_ || py < 0 || py > heightMm_) continue;
+                double lo = 0, hi = 1e9;
+                for (const Near& e : near) {
+                    const double d = beams_.distanceMm(e.beam, px, py);
+                    if (e.blocked) {
+                        lo = std::max(lo, d);
+                    } else {
+                        hi = std::min(hi, d);
+                    }
+                    if (lo >= hi) break;
+                }
+                double w;
+                if (o_.knownRadius) {
+                    w = (lo <= radius && radius < hi) ? 1.0 : 0.0;
+                } else {
+                    w = std::max(0.0, std::min(hi, rMax) - std::max(lo, rMin));
+                }
+                if (w <= 0) continue;
+                sumW += w;
+                sumX += w * px;
+                sumY += w * py;
+                if (i == 0 || j == 0 || i == n - 1 || j == n - 1) clipped = true;
+            }
+        }
+        Result r;
+        r.clipped = clipped;
+        if (sumW <= 0) {
+            r.empty = true;
+            return r;
+        }
+        r.errorMm = std::hypot(sumX / sumW - cx, sumY / sumW - cy);
+        return r;
+    }
+
+private:
+    BeamModel beams_;
+    Options o_;
+    double mm_ = 0, widthMm_ = 0, heightMm_ = 0;
+    std::vector<Beam> all_;
+};
+
+struct Tally {
+    std::vector<double> mm;
+    int clipped = 0, empty = 0;
+    void Add(const Result& r) {
+        if (r.clipped) ++clipped;
+        if (r.empty) {
+            ++empty;
+        } else {
+            mm.push_back(r.errorMm);
+        }
+    }
+};
+
+void Row(const Options& o, const char* region, Tally t) {
+    std::sort(t.mm.begin(), t.mm.end());
+    double mean = 0;
+    for (double e : t.mm) mean += e;
+    const size_t n = t.mm.size();
+    if (n == 0) {
+        std::printf("| %s | %.0f | %s | 0 | | | | %d | %d |\n", o.model.c_str(), o.diameter,
+                    region, t.clipped, t.empty);
+        return;
+    }
+    std::printf("| %s | %.0f | %s | %zu | %.2f | %.2f | %.2f | %d | %d |\n", o.model.c_str(),
+                o.diameter, region, n, mean / n, t.mm[std::min(n - 1, n * 95 / 100)], t.mm.back(),
+                t.clipped, t.empty);
+}
+
+int Run(const Options& o) {
+    const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(o.model);
+    if (model == nullptr) {
+        std::fprintf(stderr, "no model %s in the catalogue\n", o.model.c_str());
+        return 2;
+    }
+    const Bound bound(*model, o);
+    std::mt19937 rng(2026);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    Tally whole, interior, edge;
+    for (int t = 0; t < o.trials; ++t) {
+        const Finger f{1, u(rng), u(rng), o.diameter};
+        const Result r = bound.Place(f);
+        whole.Add(r);
+        const double edgeMm = std::min(std::min(f.x, 1 - f.x) * bound.widthMm(),
+                                       std::min(f.y, 1 - f.y) * bound.heightMm());
+        if (edgeMm > kInteriorMm) interior.Add(r);
+
+        // The edge band's own finger: a side at random, within 5 mm of it.
+        Finger e{1, u(rng), u(rng), o.diameter};
+        const int side = static_cast<int>(u(rng) * 4) % 4;
+        const double bandX = kEdgeBandMm / bound.widthMm(), bandY = kEdgeBandMm / bound.heightMm();
+        if (side == 0) e.x = u(rng) * bandX;
+        if (side == 1) e.x = 1 - u(rng) * bandX;
+        if (side == 2) e.y = u(rng) * bandY;
+        if (side == 3) e.y = 1 - u(rng) * bandY;
+        edge.Add(bound.Place(e));
+    }
+    Row(o, "whole", whole);
+    Row(o, "interior", interior);
+    Row(o, "edge band", edge);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool more = i + 1 < argc;
+        if (a == "--model" && more) {
+            o.model = argv[++i];
+        } else if (a == "--diameter" && more) {
+            o.diameter = std::atof(argv[++i]);
+        } else if (a == "--trials" && more) {
+            o.trials = std::atoi(argv[++i]);
+        } else if (a == "--grid" && more) {
+            o.grid = std::atoi(argv[++i]);
+        } else if (a == "--known-radius") {
+            o.knownRadius = true;
+        } else {
+            std::fprintf(stderr,
+                         "usage: %s [--model NAME] [--diameter MM] [--trials N] [--grid N] "
+                         "[--known-radius]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+    if (o.trials < 1 || o.grid < 8 || !(o.diameter > 0)) {
+        std::fprintf(stderr, "trials must be at least 1, grid at least 8, diameter positive\n");
+        return 2;
+    }
+    std::printf("| model | finger mm | region | touches | mean | p95 | max | clipped | empty |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    return Run(o);
+}
