@@ -12,8 +12,10 @@
 // --known-radius by whether the true radius lies in it. Centres off the screen are left out, as
 // the fingers are drawn on it.
 //
-// Sets: one finger anywhere (its errors reported for the whole surface and for the interior
-// beyond 15 mm from every edge) and one finger drawn within 5 mm of an edge (the edge band).
+// Sets, drawn as panora_bench_placement draws them: one finger anywhere (its errors reported for
+// the whole surface and for the interior beyond 15 mm from every edge), one finger within 5 mm
+// of an edge (the edge band), and the fingers of pairs 20-150 mm apart (in a random direction or
+// in one row), each placed from a scan of it alone.
 //
 // Usage: panora_bench_bound [--model NAME] [--diameter MM] [--trials N] [--grid N] [--known-radius]
 // Prints one markdown table row per region: touches, mean, p95 and max error in millimetres,
@@ -24,13 +26,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "VirtualFrame/BeamModel.h"
 #include "VirtualFrame/FrameModel.h"
+#include "blob_bench_context.h"
 
 namespace {
 
@@ -39,7 +41,6 @@ using VirtualFrame::Beam;
 using VirtualFrame::BeamModel;
 using VirtualFrame::Finger;
 
-constexpr double kEdgeBandMm = 5.0;
 constexpr double kInteriorMm = 15.0;
 constexpr double kBoxLeds = 1.6;  // half-width of the searched box, in LED pitches
 
@@ -157,19 +158,19 @@ struct Tally {
     }
 };
 
-void Row(const Options& o, const char* region, Tally t) {
+void Row(const Options& o, const char* set, const char* region, Tally t) {
     std::sort(t.mm.begin(), t.mm.end());
     double mean = 0;
     for (double e : t.mm) mean += e;
     const size_t n = t.mm.size();
     if (n == 0) {
-        std::printf("| %s | %.0f | %s | 0 | | | | %d | %d |\n", o.model.c_str(), o.diameter,
-                    region, t.clipped, t.empty);
+        std::printf("| %s | %.0f | %s | %s | 0 | | | | %d | %d |\n", o.model.c_str(),
+                    o.diameter, set, region, t.clipped, t.empty);
         return;
     }
-    std::printf("| %s | %.0f | %s | %zu | %.2f | %.2f | %.2f | %d | %d |\n", o.model.c_str(),
-                o.diameter, region, n, mean / n, t.mm[std::min(n - 1, n * 95 / 100)], t.mm.back(),
-                t.clipped, t.empty);
+    std::printf("| %s | %.0f | %s | %s | %zu | %.2f | %.2f | %.2f | %d | %d |\n",
+                o.model.c_str(), o.diameter, set, region, n, mean / n,
+                t.mm[std::min(n - 1, n * 95 / 100)], t.mm.back(), t.clipped, t.empty);
 }
 
 int Run(const Options& o) {
@@ -179,30 +180,26 @@ int Run(const Options& o) {
         return 2;
     }
     const Bound bound(*model, o);
-    std::mt19937 rng(2026);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    Tally whole, interior, edge;
+    blobbench::FingerDraw draw(bound.widthMm(), bound.heightMm(), 2026u);
+    Tally whole, interior, edge, pair, row;
     for (int t = 0; t < o.trials; ++t) {
-        const Finger f{1, u(rng), u(rng), o.diameter};
+        const Finger f = draw.Anywhere(1, o.diameter);
         const Result r = bound.Place(f);
         whole.Add(r);
         const double edgeMm = std::min(std::min(f.x, 1 - f.x) * bound.widthMm(),
                                        std::min(f.y, 1 - f.y) * bound.heightMm());
         if (edgeMm > kInteriorMm) interior.Add(r);
-
-        // The edge band's own finger: a side at random, within 5 mm of it.
-        Finger e{1, u(rng), u(rng), o.diameter};
-        const int side = static_cast<int>(u(rng) * 4) % 4;
-        const double bandX = kEdgeBandMm / bound.widthMm(), bandY = kEdgeBandMm / bound.heightMm();
-        if (side == 0) e.x = u(rng) * bandX;
-        if (side == 1) e.x = 1 - u(rng) * bandX;
-        if (side == 2) e.y = u(rng) * bandY;
-        if (side == 3) e.y = 1 - u(rng) * bandY;
-        edge.Add(bound.Place(e));
+        edge.Add(bound.Place(draw.InEdgeBand(1, o.diameter)));
+        // The fingers of a pair, each placed as if it were alone: sharing the scan with the
+        // other can only take information away, so a pair's errors cannot be smaller.
+        for (const Finger& p : draw.Pair(o.diameter, false)) pair.Add(bound.Place(p));
+        for (const Finger& p : draw.Pair(o.diameter, true)) row.Add(bound.Place(p));
     }
-    Row(o, "whole", whole);
-    Row(o, "interior", interior);
-    Row(o, "edge band", edge);
+    Row(o, "single", "whole", whole);
+    Row(o, "single", "interior", interior);
+    Row(o, "single", "edge band", edge);
+    Row(o, "pair, each alone", "whole", pair);
+    Row(o, "pair in one row, each alone", "whole", row);
     return 0;
 }
 
@@ -235,7 +232,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "trials must be at least 1, grid at least 8, diameter positive\n");
         return 2;
     }
-    std::printf("| model | finger mm | region | touches | mean | p95 | max | clipped | empty |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    std::printf(
+        "| model | finger mm | set | region | touches | mean | p95 | max | clipped | empty |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     return Run(o);
 }

@@ -128,59 +128,6 @@ private:
     double mm_ = 0, widthMm_ = 0, heightMm_ = 0;
 };
 
-// Finger sets. Positions are screen units; every finger lies on the surface.
-class Draw {
-public:
-    Draw(const Bench& bench, uint32_t seed) : bench_(bench), rng_(seed) {}
-
-    Finger Anywhere(int id, double d) { return Finger{id, U(0, 1), U(0, 1), d}; }
-
-    Finger InEdgeBand(int id, double d) {
-        // Uniform over the band's area: pick a side by its length, then a spot along it.
-        const double w = bench_.widthMm(), h = bench_.heightMm();
-        const double along = U(0, 2 * (w + h)), depth = U(0, kEdgeBandMm);
-        double x, y;
-        if (along < w) {
-            x = along / w, y = depth / h;
-        } else if (along < 2 * w) {
-            x = (along - w) / w, y = 1 - depth / h;
-        } else if (along < 2 * w + h) {
-            x = depth / w, y = (along - 2 * w) / h;
-        } else {
-            x = 1 - depth / w, y = (along - 2 * w - h) / h;
-        }
-        return Finger{id, x, y, d};
-    }
-
-    std::vector<Finger> Pair(double d, bool sameRow) {
-        for (;;) {
-            const Finger a = Anywhere(1, d);
-            const double dist = U(20, 150), angle = sameRow ? (U(0, 1) < 0.5 ? 0 : M_PI)
-                                                            : U(0, 2 * M_PI);
-            const Finger b{2, a.x + dist * std::cos(angle) / bench_.widthMm(),
-                           a.y + dist * std::sin(angle) / bench_.heightMm(), d};
-            if (b.x >= 0 && b.x <= 1 && b.y >= 0 && b.y <= 1) return {a, b};
-        }
-    }
-
-    std::vector<Finger> Several(double d) {
-        const int n = 3 + static_cast<int>(rng_() % 3);
-        std::vector<Finger> out;
-        while (static_cast<int>(out.size()) < n) {
-            const Finger f = Anywhere(static_cast<int>(out.size()) + 1, d);
-            bool apart = true;
-            for (const Finger& o : out) apart = apart && bench_.Mm(f.x, f.y, o.x, o.y) >= 20.0;
-            if (apart) out.push_back(f);
-        }
-        return out;
-    }
-
-private:
-    double U(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
-    const Bench& bench_;
-    std::mt19937 rng_;
-};
-
 double Quantile(std::vector<double> v, double q) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -203,7 +150,8 @@ void Row(const std::string& model, double d, const char* set, const char* region
 void Evaluate(const VirtualFrame::FrameModel& model, double diameter, int trials) {
     Bench bench(model);
     if (!bench.ok()) return;
-    Draw draw(bench, 1600u + static_cast<uint32_t>(diameter));
+    blobbench::FingerDraw draw(bench.widthMm(), bench.heightMm(),
+                               1600u + static_cast<uint32_t>(diameter));
     Tally single, edge, pair, row, several;
     single.name = "single", edge.name = "edge", pair.name = "pair", row.name = "row";
     several.name = "several";

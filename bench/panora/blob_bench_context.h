@@ -5,11 +5,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "PanoraCore.h"
+#include "VirtualFrame/BeamModel.h"
 #include "VirtualFrame/FrameModel.h"
 #include "VirtualFrame/LibrarySetup.h"
 
@@ -75,5 +79,66 @@ std::vector<Matched> MatchNearest(size_t touches, size_t fingers, double maxMm, 
     }
     return out;
 }
+
+// Finger sets of the placement benchmarks, on a surface of widthMm x heightMm. Positions are
+// screen units; every finger lies on the surface.
+class FingerDraw {
+public:
+    using Finger = VirtualFrame::Finger;
+    static constexpr double kEdgeBandMm = 5.0;
+
+    FingerDraw(double widthMm, double heightMm, uint32_t seed)
+        : w_(widthMm), h_(heightMm), rng_(seed) {}
+
+    Finger Anywhere(int id, double d) { return Finger{id, U(0, 1), U(0, 1), d}; }
+
+    // Within 5 mm of an edge.
+    Finger InEdgeBand(int id, double d) {
+        // Uniform over the band's area: pick a side by its length, then a spot along it.
+        const double along = U(0, 2 * (w_ + h_)), depth = U(0, kEdgeBandMm);
+        double x, y;
+        if (along < w_) {
+            x = along / w_, y = depth / h_;
+        } else if (along < 2 * w_) {
+            x = (along - w_) / w_, y = 1 - depth / h_;
+        } else if (along < 2 * w_ + h_) {
+            x = depth / w_, y = (along - 2 * w_) / h_;
+        } else {
+            x = 1 - depth / w_, y = (along - 2 * w_ - h_) / h_;
+        }
+        return Finger{id, x, y, d};
+    }
+
+    // Two fingers 20-150 mm apart, in a random direction or at the same height.
+    std::vector<Finger> Pair(double d, bool sameRow) {
+        for (;;) {
+            const Finger a = Anywhere(1, d);
+            const double dist = U(20, 150), angle = sameRow ? (U(0, 1) < 0.5 ? 0 : M_PI)
+                                                            : U(0, 2 * M_PI);
+            const Finger b{2, a.x + dist * std::cos(angle) / w_, a.y + dist * std::sin(angle) / h_,
+                           d};
+            if (b.x >= 0 && b.x <= 1 && b.y >= 0 && b.y <= 1) return {a, b};
+        }
+    }
+
+    // Three to five fingers at least 20 mm apart.
+    std::vector<Finger> Several(double d) {
+        const int n = 3 + static_cast<int>(rng_() % 3);
+        std::vector<Finger> out;
+        while (static_cast<int>(out.size()) < n) {
+            const Finger f = Anywhere(static_cast<int>(out.size()) + 1, d);
+            bool apart = true;
+            for (const Finger& o : out)
+                apart = apart && std::hypot((f.x - o.x) * w_, (f.y - o.y) * h_) >= 20.0;
+            if (apart) out.push_back(f);
+        }
+        return out;
+    }
+
+private:
+    double U(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+    double w_, h_;
+    std::mt19937 rng_;
+};
 
 }  // namespace blobbench
