@@ -15,7 +15,8 @@
 // Sets, drawn as panora_bench_placement draws them: one finger anywhere (its errors reported for
 // the whole surface and for the interior beyond 15 mm from every edge), one finger within 5 mm
 // of an edge (the edge band), and the fingers of pairs 20-150 mm apart (in a random direction or
-// in one row), each placed from a scan of it alone.
+// in one row), each placed from a scan of it alone and from the pair's scan with the other
+// finger's place known.
 //
 // Usage: panora_bench_bound [--model NAME] [--diameter MM] [--trials N] [--grid N] [--known-radius]
 // Prints one markdown table row per region: touches, mean, p95 and max error in millimetres,
@@ -79,11 +80,16 @@ public:
     double widthMm() const { return widthMm_; }
     double heightMm() const { return heightMm_; }
 
-    Result Place(const Finger& f) const {
+    // Places f from one scan of f and `others`, the others' places known exactly: a beam one of
+    // them blocks tells nothing of f, every other beam does.
+    Result Place(const Finger& f, const std::vector<Finger>& others = {}) const {
         const double radius = f.diameterMm / 2.0;
         const double cx = beams_.frameX(f.x) * widthMm_, cy = beams_.frameY(f.y) * heightMm_;
         const std::vector<Beam> blockedList = beams_.blockedBy(f);
         const std::set<Beam> blocked(blockedList.begin(), blockedList.end());
+        std::set<Beam> hidden;
+        for (const Finger& o : others)
+            for (const Beam& b : beams_.blockedBy(o)) hidden.insert(b);
         const double rMin = 0.5 * radius, rMax = 1.5 * radius;
         const double box = kBoxLeds * mm_;
         // Beams that can bear on a centre in the box with a radius up to rMax.
@@ -93,7 +99,7 @@ public:
         };
         std::vector<Near> near;
         for (const Beam& b : all_)
-            if (beams_.distanceMm(b, cx, cy) <= rMax + box * 1.5)
+            if (!hidden.count(b) && beams_.distanceMm(b, cx, cy) <= rMax + box * 1.5)
                 near.push_back({b, blocked.count(b) > 0});
 
         double sumW = 0, sumX = 0, sumY = 0;
@@ -181,7 +187,7 @@ int Run(const Options& o) {
     }
     const Bound bound(*model, o);
     blobbench::FingerDraw draw(bound.widthMm(), bound.heightMm(), 2026u);
-    Tally whole, interior, edge, pair, row;
+    Tally whole, interior, edge, pair, row, pairKnown, rowKnown;
     for (int t = 0; t < o.trials; ++t) {
         const Finger f = draw.Anywhere(1, o.diameter);
         const Result r = bound.Place(f);
@@ -190,16 +196,25 @@ int Run(const Options& o) {
                                        std::min(f.y, 1 - f.y) * bound.heightMm());
         if (edgeMm > kInteriorMm) interior.Add(r);
         edge.Add(bound.Place(draw.InEdgeBand(1, o.diameter)));
-        // The fingers of a pair, each placed as if it were alone: sharing the scan with the
-        // other can only take information away, so a pair's errors cannot be smaller.
-        for (const Finger& p : draw.Pair(o.diameter, false)) pair.Add(bound.Place(p));
-        for (const Finger& p : draw.Pair(o.diameter, true)) row.Add(bound.Place(p));
+        // The fingers of a pair, each placed as if it were alone, and each placed from the
+        // pair's scan with the other finger's place known: sharing the scan with the other can
+        // only take information away, and knowing the other exactly is more than any estimator
+        // knows, so a pair's errors cannot be smaller than either.
+        for (const bool sameRow : {false, true}) {
+            const std::vector<Finger> fingers = draw.Pair(o.diameter, sameRow);
+            for (size_t i = 0; i < fingers.size(); ++i) {
+                (sameRow ? row : pair).Add(bound.Place(fingers[i]));
+                (sameRow ? rowKnown : pairKnown).Add(bound.Place(fingers[i], {fingers[1 - i]}));
+            }
+        }
     }
     Row(o, "single", "whole", whole);
     Row(o, "single", "interior", interior);
     Row(o, "single", "edge band", edge);
     Row(o, "pair, each alone", "whole", pair);
     Row(o, "pair in one row, each alone", "whole", row);
+    Row(o, "pair, the other known", "whole", pairKnown);
+    Row(o, "pair in one row, the other known", "whole", rowKnown);
     return 0;
 }
 
