@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -54,10 +55,12 @@ inline void Check(bool ok, const char* file = __builtin_FILE(), int line = __bui
     std::abort();
 }
 
-// Writes all of `len` bytes to a blocking socket.
+// Writes all of `len` bytes to a blocking socket. libFuzzer's unit-timeout alarm (SIGALRM every
+// timeout/2 + 1 seconds, no SA_RESTART) interrupts a send that waits for room; that is no failure.
 inline void WriteAll(int fd, const char* p, std::size_t len) {
     while (len > 0) {
         const ssize_t n = ::send(fd, p, len, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
         Check(n > 0);
         p += n;
         len -= std::size_t(n);
