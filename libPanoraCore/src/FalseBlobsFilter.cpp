@@ -128,28 +128,55 @@ void MarkExplained(CoreContext* ctx, int slots, int onlyBlob = -1) {
 // Explains the remaining blocked beams greedily: the polygon on most unexplained beams (the
 // largest among near-equals) is taken as real, until no polygon has enough beams left.
 void ExplainGreedily(CoreContext* ctx, int slots, int threshold) {
-    // After the first round only the blob chosen last can explain further beams.
+    // The votes are counted once; after that a round only takes back the votes of the beams the
+    // blob chosen last explains. The beams still open are kept in a list, so a round costs those
+    // alone rather than every beam of the frame, most of which nothing blocks.
+    static_assert(kMaxBeams <= 65536, "beam slots are listed as 16-bit numbers");
+    const int blobs = ctx->blobCount;
+    MarkExplained(ctx, slots);
+    int votes[kPolygonSlots] = {0};
+    uint16_t open[kMaxBeams];
+    int openCount = 0;
+    for (int i = 0; i < slots; ++i) {
+        const BeamHits& hits = ctx->beamHits[i];
+        if (hits.count <= 0) continue;
+        open[openCount++] = static_cast<uint16_t>(i);
+        for (int k = 0; k < hits.count; ++k) {
+            const int b = hits.blob[k];
+            if (b >= 0 && b < blobs) votes[b] += 1;
+        }
+    }
     int chosenLast = -1;
-    for (int round = 0; round <= ctx->blobCount; ++round) {
-        for (int b = 0; b < ctx->blobCount; ++b) ctx->blobVotes[b][0] = 0;
-        MarkExplained(ctx, slots, chosenLast);
-        for (int i = 0; i < slots; ++i) {
-            const BeamHits& hits = ctx->beamHits[i];
-            for (int k = 0; k < hits.count; ++k) {
-                const int b = hits.blob[k];
-                if (b >= 0 && b < ctx->blobCount) ctx->blobVotes[b][0] += 1;
+    for (int round = 0; round <= blobs; ++round) {
+        if (chosenLast >= 0) {
+            int kept = 0;
+            for (int o = 0; o < openCount; ++o) {
+                BeamHits& hits = ctx->beamHits[open[o]];
+                bool explained = false;
+                for (int k = 0; k < hits.count && !explained; ++k)
+                    explained = hits.blob[k] == chosenLast;
+                if (!explained) {
+                    open[kept++] = open[o];
+                    continue;
+                }
+                for (int k = 0; k < hits.count; ++k) {
+                    const int b = hits.blob[k];
+                    if (b >= 0 && b < blobs) votes[b] -= 1;
+                }
+                hits.count = -1;
             }
+            openCount = kept;
         }
         int best = 0;
-        for (int b = 0; b < ctx->blobCount; ++b) {
-            if (ctx->blobVotes[b][0] < threshold) ctx->blobVotes[b][0] = 0;
+        for (int b = 0; b < blobs; ++b) {
+            ctx->blobVotes[b][0] = votes[b] < threshold ? 0 : votes[b];
             best = MaxOf(best, ctx->blobVotes[b][0]);
         }
         if (best < threshold) return;
         int chosen = -1;
-        for (int b = 0; b < ctx->blobCount; ++b) {
-            const int votes = ctx->blobVotes[b][0];
-            if (votes <= 0 || best - votes >= 2) continue;
+        for (int b = 0; b < blobs; ++b) {
+            const int v = ctx->blobVotes[b][0];
+            if (v <= 0 || best - v >= 2) continue;
             if (chosen < 0 || ctx->blobs[b].area > ctx->blobs[chosen].area) chosen = b;
         }
         if (chosen < 0) return;
@@ -237,18 +264,17 @@ void DeleteBlob(CoreContext* ctx, int index) {
     ctx->blobCount = ctx->workCount;
 }
 
-// Deletes every polygon ghost removal did not confirm (slots close up, counts follow).
+// Deletes every polygon ghost removal did not confirm (slots close up in order, counts follow).
+// One pass: deleting one polygon at a time moved the rest of the table each time.
 void DropUnconfirmed(CoreContext* ctx) {
-    ctx->workCount = MinOf(ctx->blobCount, kPolygonSlots);
-    int i = 0;
-    while (i < ctx->workCount) {
-        if (ctx->blobs[i].trueFlag == 0) {
-            DeletePoly(ctx, static_cast<uint8_t>(i));
-        } else {
-            ++i;
-        }
+    const int count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        if (ctx->blobs[i].trueFlag == 0) continue;
+        if (kept != i) ctx->blobs[kept] = ctx->blobs[i];
+        ++kept;
     }
-    ctx->blobCount = ctx->workCount;
+    ctx->blobCount = ctx->workCount = kept;
 }
 
 }  // namespace

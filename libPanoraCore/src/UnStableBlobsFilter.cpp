@@ -39,42 +39,68 @@ struct Match {
     bool bonus = false;
 };
 
-// Best (blob, track) pair among unassigned blobs and unmatched tracks.
-Match SearchPair(const CoreContext* ctx) {
-    Match m;
+// Distances of every (blob, track) pair, less the established track's bonus, measured once per
+// frame: matching commits one pair at a time, and measuring every remaining pair again after
+// each commit made a frame of many fingers cost milliseconds. A commit changes only the track and
+// the blob it pairs, and both then leave the search, so the other entries stay valid.
+struct PairCosts {
+    double cost[kMaxIdentities][PANORA_MAX_TRACKS];
+    bool established[PANORA_MAX_TRACKS];
+};
+
+void MeasurePairs(const CoreContext* ctx, PairCosts* costs) {
     const int tracks = TrackCount(ctx);
-    const bool twoTrackCase = ctx->blobCount == 1 && tracks == 2;
-    for (int b = 0; b < ctx->blobCount; ++b) {
-        const _MINI_POLYGON& blob = ctx->blobs[b];
-        if (blob.id != -1) continue;
-        const ODPoint centre{blob.cx, blob.cy};
+    const int blobs = ClampInt(ctx->blobCount, 0, kMaxIdentities);
+    for (int t = 0; t < tracks; ++t) costs->established[t] = ctx->tracks[t].age >= kEstablishedAge;
+    for (int b = 0; b < blobs; ++b) {
+        const ODPoint centre{ctx->blobs[b].cx, ctx->blobs[b].cy};
         for (int t = 0; t < tracks; ++t) {
-            const TrackRecord& track = ctx->tracks[t];
-            if (IsMatched(track.id)) continue;
-            if (twoTrackCase) {
-                // One blob where two tracks sit almost on top of each other: the established
-                // track keeps the finger.
-                const TrackRecord& t0 = ctx->tracks[0];
-                const TrackRecord& t1 = ctx->tracks[1];
-                const double d01 = MmDistance(ctx, TrackPosition(t0), TrackPosition(t1));
-                const double close = 5.0 / ctx->ledCountX;
-                if (t0.age > t1.age && t1.age <= kYoungTrackAge && close > d01 &&
-                    !IsMatched(t0.id)) {
-                    m = Match{b, 0, ctx->pairGate, false};
-                    continue;
-                }
-                if (t0.age <= kYoungTrackAge && close > d01 && !IsMatched(t1.id)) {
-                    m = Match{b, 1, ctx->pairGate, false};
-                    continue;
-                }
-                const double d = MmDistance(ctx, centre, Predicted(track));
-                if (d < m.best) m = Match{b, t, d, m.bonus};
-                continue;
-            }
-            const bool established = track.age >= kEstablishedAge;
-            const double d = MmDistance(ctx, centre, Predicted(track)) -
-                             (established ? kEstablishedBonusMm : 0.0);
-            if (d < m.best) m = Match{b, t, d, established};
+            costs->cost[b][t] = MmDistance(ctx, centre, Predicted(ctx->tracks[t])) -
+                                (costs->established[t] ? kEstablishedBonusMm : 0.0);
+        }
+    }
+}
+
+// One blob where two tracks sit almost on top of each other: the established track keeps the
+// finger.
+Match SearchTwoTracks(const CoreContext* ctx) {
+    Match m;
+    const _MINI_POLYGON& blob = ctx->blobs[0];
+    if (blob.id != -1) return m;
+    const ODPoint centre{blob.cx, blob.cy};
+    const TrackRecord& t0 = ctx->tracks[0];
+    const TrackRecord& t1 = ctx->tracks[1];
+    for (int t = 0; t < 2; ++t) {
+        const TrackRecord& track = ctx->tracks[t];
+        if (IsMatched(track.id)) continue;
+        const double d01 = MmDistance(ctx, TrackPosition(t0), TrackPosition(t1));
+        const double close = 5.0 / ctx->ledCountX;
+        if (t0.age > t1.age && t1.age <= kYoungTrackAge && close > d01 && !IsMatched(t0.id)) {
+            m = Match{0, 0, ctx->pairGate, false};
+            continue;
+        }
+        if (t0.age <= kYoungTrackAge && close > d01 && !IsMatched(t1.id)) {
+            m = Match{0, 1, ctx->pairGate, false};
+            continue;
+        }
+        const double d = MmDistance(ctx, centre, Predicted(track));
+        if (d < m.best) m = Match{0, t, d, m.bonus};
+    }
+    if (m.bonus) m.best += kEstablishedBonusMm;
+    return m;
+}
+
+// Best (blob, track) pair among unassigned blobs and unmatched tracks.
+Match SearchPair(const CoreContext* ctx, const PairCosts& costs) {
+    const int tracks = TrackCount(ctx);
+    if (ctx->blobCount == 1 && tracks == 2) return SearchTwoTracks(ctx);
+    Match m;
+    for (int b = 0; b < ctx->blobCount; ++b) {
+        if (ctx->blobs[b].id != -1) continue;
+        for (int t = 0; t < tracks; ++t) {
+            if (IsMatched(ctx->tracks[t].id)) continue;
+            const double d = costs.cost[b][t];
+            if (d < m.best) m = Match{b, t, d, costs.established[t]};
         }
     }
     if (m.bonus) m.best += kEstablishedBonusMm;
@@ -177,8 +203,10 @@ void AssignBlobsID(CoreContext* ctx) {
     const double gate = meanMove * kGateMoveFactor + kBaseGateMm;
 
     for (int b = 0; b < ctx->blobCount; ++b) ctx->blobs[b].id = -1;
+    PairCosts costs;
+    MeasurePairs(ctx, &costs);
     for (;;) {
-        const Match m = SearchPair(ctx);
+        const Match m = SearchPair(ctx, costs);
         if (m.blob < 0 || m.best > gate) break;
         Commit(ctx, m.blob, m.track);
     }
