@@ -40,21 +40,29 @@ struct FamilyRun {
     double rMin, rMax;  // radii (LED units) for which the run can be exactly this
 };
 
-// The beams of one family: LED r's bit in the scan word and whether the beam exists.
+// The beams of one family: LED r's bit in the scan word and whether the beam exists. What
+// depends only on the family is worked out once, not per LED asked about.
 struct FamilyBeams {
     const CoreContext* ctx;
-    bool yAxis;
-    int line;  // -h..h
+    int first, last;        // LEDs whose beam and partner are both real (not padding)
+    int entry0, entryStep;  // scan entry of LED r: entry0 + entryStep * r
     int bit;
+
+    FamilyBeams(const CoreContext* c, bool yAxis, int line, int b) : ctx(c), bit(b) {
+        const int n = yAxis ? c->ledCountY : c->ledCountX;
+        const int pad = MaxOf(yAxis ? c->padLedsY : c->padLedsX, 0);
+        // The partner of LED r is r + offset.
+        const int offset = yAxis ? -c->ledGapY * line : c->ledGapX * line;
+        first = MaxOf(pad, pad - offset);
+        last = MinOf(n - pad, n - pad - offset) - 1;
+        entry0 = yAxis ? c->ledCountY - 1 : c->ledCountY;
+        entryStep = yAxis ? -1 : 1;
+    }
 
     // 1 blocked, 0 arrived, -1 unknown (no such beam, or masked by the background).
     int State(int r) const {
-        const int nY = ctx->ledCountY, nX = ctx->ledCountX;
-        const int n = yAxis ? nY : nX;
-        const int pad = MaxOf(yAxis ? ctx->padLedsY : ctx->padLedsX, 0);
-        const int partner = yAxis ? r - ctx->ledGapY * line : r + ctx->ledGapX * line;
-        if (r < pad || r >= n - pad || partner < pad || partner >= n - pad) return -1;
-        const int entry = yAxis ? nY - 1 - r : nY + r;
+        if (r < first || r > last) return -1;
+        const int entry = entry0 + entryStep * r;
         if (((ctx->background[entry] >> bit) & 1u) == 0) return -1;
         return ((ctx->scan[entry] >> bit) & 1u) == 0 ? 1 : 0;
     }
@@ -70,31 +78,56 @@ bool FindRun(const FamilyBeams& beams, double u0, int maxRun, FamilyRun* run) {
         else if (d > 0 && beams.State(r0 + d) == 1) start = r0 + d;
     }
     if (start < 0) return false;
-    int lo = start, hi = start;
-    while (hi - lo < maxRun && beams.State(lo - 1) == 1) --lo;
-    while (hi - lo < maxRun && beams.State(hi + 1) == 1) ++hi;
+    // The state that stops a run's growth is the state of the beam beyond its end.
+    int lo = start, hi = start, beyondLo = -1, beyondHi = -1;
+    while (hi - lo < maxRun && (beyondLo = beams.State(lo - 1)) == 1) --lo;
+    while (hi - lo < maxRun && (beyondHi = beams.State(hi + 1)) == 1) ++hi;
     if (hi - lo >= maxRun) return false;
     run->lo = lo;
     run->hi = hi;
-    run->loClear = beams.State(lo - 1) == 0;
-    run->hiClear = beams.State(hi + 1) == 0;
+    run->loClear = beyondLo == 0;
+    run->hiClear = beyondHi == 0;
     const double n = hi - lo + 1;
     run->rMin = (n - 1) * 0.5 / run->stretch;
     run->rMax = run->loClear && run->hiClear ? (n + 1) * 0.5 / run->stretch : kInf;
     return true;
 }
 
+// Every blob's centre in LED units, for a quick look at which neighbours lie far beyond a run's
+// reach; a refined centre replaces the old one as soon as it is written back. Centres beyond
+// kOrdinary (a caller's garbage) are kept as not-a-number, which the quick look never skips.
+struct BlobCentres {
+    static constexpr double kOrdinary = 1e6;
+    int count;
+    double x[kPolygonSlots], y[kPolygonSlots];
+
+    void Set(const CoreContext* ctx, int o) {
+        x[o] = ctx->blobs[o].cx / static_cast<double>(ctx->pitchX);
+        y[o] = ctx->blobs[o].cy / static_cast<double>(ctx->pitchY);
+        if (!(std::fabs(x[o]) <= kOrdinary && std::fabs(y[o]) <= kOrdinary))
+            x[o] = y[o] = std::numeric_limits<double>::quiet_NaN();
+    }
+};
+
 // Another blob whose shadow in this family may touch or merge with the run makes that end of
 // the run its own: the run keeps only the end facing away from it (the far LED blocked by this
 // blob, the beam beyond it arrived). Returns false when both ends may be shared, or the other
 // blob sits so close that even the far end may be its shadow.
-bool KeepOwnEnd(const CoreContext* ctx, int self, FamilyRun* run, int* shared) {
+bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, int self, FamilyRun* run,
+                int* shared) {
     const double mid = (run->lo + run->hi + 1) * 0.5;
     const double reach = (run->hi - run->lo + 1) * 0.5 + kApartLeds;
-    const int count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
+    // A neighbour farther than this from the run's middle on the quick numbers is beyond its
+    // reach on the exact ones too: the margin is far more than their rounding differs.
+    const double quickReach =
+        reach + 1e-9 * (1.0 + (std::fabs(run->a) + std::fabs(run->b)) * BlobCentres::kOrdinary +
+                        std::fabs(mid));
     bool sharedLo = false, sharedHi = false;
-    for (int o = 0; o < count; ++o) {
+    for (int o = 0; o < centres.count; ++o) {
         if (o == self) continue;
+        // Far neighbours are skipped without the two divisions below; whatever is nearer is
+        // decided on exactly the numbers it always was.
+        if (std::fabs(run->a * centres.x[o] + run->b * centres.y[o] - mid) >= quickReach) continue;
         const double u = run->a * ctx->blobs[o].cx / ctx->pitchX +
                          run->b * ctx->blobs[o].cy / ctx->pitchY;
         const double d = u - mid;
@@ -120,8 +153,8 @@ bool KeepOwnEnd(const CoreContext* ctx, int self, FamilyRun* run, int* shared) {
 
 // Collects the runs of every family around blob `self`'s centre (X, Y in LED units).
 // sharedX, sharedY count the families of each axis a neighbour's shadow reached.
-int CollectRuns(const CoreContext* ctx, int self, double X, double Y, FamilyRun* runs,
-                int* sharedX, int* sharedY) {
+int CollectRuns(const CoreContext* ctx, const BlobCentres& centres, int self, double X, double Y,
+                FamilyRun* runs, int* sharedX, int* sharedY) {
     const double px = ctx->pitchX, py = ctx->pitchY;
     const int maxRun = MaxOf(1, static_cast<int>(kMaxRunMm / ctx->mmPerLed));
     int count = 0;
@@ -131,7 +164,8 @@ int CollectRuns(const CoreContext* ctx, int self, double X, double Y, FamilyRun*
         const double S = static_cast<double>(ctx->lineSlope[i + hY]) * px / py;
         FamilyRun run{-S, 1.0, std::sqrt(1.0 + S * S), 0, 0, false, false, 0, 0};
         const FamilyBeams beams{ctx, true, i, ctx->linesY - 1 - hY - i};
-        if (FindRun(beams, Y - S * X, maxRun, &run) && KeepOwnEnd(ctx, self, &run, sharedY))
+        if (FindRun(beams, Y - S * X, maxRun, &run) &&
+            KeepOwnEnd(ctx, centres, self, &run, sharedY))
             runs[count++] = run;
     }
     for (int j = -hX; j <= hX && count < kMaxFamilies; ++j) {
@@ -141,7 +175,8 @@ int CollectRuns(const CoreContext* ctx, int self, double X, double Y, FamilyRun*
         const double T = j == 0 ? 0.0 : (1.0 / s) * py / px;
         FamilyRun run{1.0, -T, std::sqrt(1.0 + T * T), 0, 0, false, false, 0, 0};
         const FamilyBeams beams{ctx, false, j, ctx->linesY - 1 - hY - j};
-        if (FindRun(beams, X - T * Y, maxRun, &run) && KeepOwnEnd(ctx, self, &run, sharedX))
+        if (FindRun(beams, X - T * Y, maxRun, &run) &&
+            KeepOwnEnd(ctx, centres, self, &run, sharedX))
             runs[count++] = run;
     }
     return count;
@@ -150,21 +185,30 @@ int CollectRuns(const CoreContext* ctx, int self, double X, double Y, FamilyRun*
 // Keeps the families that agree on the radius most of them allow; returns how many, with the
 // agreed interval in *rLo, *rHi.
 int AgreeOnRadius(FamilyRun* runs, int count, double* rLo, double* rHi) {
-    double best = -1.0;
-    int bestCover = 0;
-    // The best-covered radius is the lower end of some interval.
-    for (int k = 0; k < count; ++k) {
-        const double r = runs[k].rMin;
-        int cover = 0;
-        for (int m = 0; m < count; ++m) cover += (runs[m].rMin <= r && r <= runs[m].rMax) ? 1 : 0;
-        if (cover > bestCover) {
-            bestCover = cover;
-            best = r;
+    *rLo = 0.0;
+    *rHi = kInf;
+    if (count <= 0) return 0;
+    auto covers = [](const FamilyRun& f, double r) { return (f.rMin <= r) & (r <= f.rMax); };
+    // The best-covered radius is the lower end of some interval. Usually every family allows
+    // the highest lower end, which is then the answer without trying the others.
+    double best = runs[0].rMin;
+    for (int k = 1; k < count; ++k) best = MaxOf(best, runs[k].rMin);
+    int cover = 0;
+    for (int m = 0; m < count; ++m) cover += covers(runs[m], best);
+    if (cover < count) {
+        best = -1.0;
+        int bestCover = 0;
+        for (int k = 0; k < count; ++k) {
+            const double r = runs[k].rMin;
+            cover = 0;
+            for (int m = 0; m < count; ++m) cover += covers(runs[m], r);
+            if (cover > bestCover) {
+                bestCover = cover;
+                best = r;
+            }
         }
     }
     int kept = 0;
-    *rLo = 0.0;
-    *rHi = kInf;
     for (int k = 0; k < count; ++k) {
         if (!(runs[k].rMin <= best && best <= runs[k].rMax)) continue;
         *rLo = MaxOf(*rLo, runs[k].rMin);
@@ -178,16 +222,23 @@ struct Pt {
     double x, y;
 };
 
+// The next vertex of a polygon of n, without a division.
+inline int Next(int i, int n) { return i + 1 < n ? i + 1 : 0; }
+
 // Clips a convex polygon to a*x + b*y >= c (Sutherland-Hodgman, one edge). Returns -1, writing
 // nothing, when every vertex already satisfies it.
 int ClipHalfPlane(const Pt* in, int n, double a, double b, double c, Pt* out) {
+    double f[kMaxRegionVertices];
     bool inside = true;
-    for (int i = 0; i < n && inside; ++i) inside = a * in[i].x + b * in[i].y - c >= 0;
+    for (int i = 0; i < n; ++i) {
+        f[i] = a * in[i].x + b * in[i].y - c;
+        inside = inside && f[i] >= 0;
+    }
     if (inside) return -1;
     int m = 0;
     for (int i = 0; i < n && m < kMaxRegionVertices - 1; ++i) {
-        const Pt p = in[i], q = in[(i + 1) % n];
-        const double fp = a * p.x + b * p.y - c, fq = a * q.x + b * q.y - c;
+        const Pt p = in[i], q = in[Next(i, n)];
+        const double fp = f[i], fq = f[Next(i, n)];
         if (fp >= 0) out[m++] = p;
         if ((fp >= 0) != (fq >= 0)) {
             const double t = fp / (fp - fq);
@@ -197,30 +248,58 @@ int ClipHalfPlane(const Pt* in, int n, double a, double b, double c, Pt* out) {
     return m;
 }
 
-// Clips the polygon in `bufs[*cur]` by the necessary condition of every run (a disc reaching hi
-// but not lo-1 has its centre past their midpoint, and likewise on the other side): the
-// positions where some radius may fit. The two buffers take turns; *cur names the one holding
-// the result. Returns the vertex count left.
-int ClipToRuns(const FamilyRun* runs, int count, Pt (*bufs)[kMaxRegionVertices], int* cur, int n) {
-    auto clip = [&](double a, double b, double c) {
-        const int m = ClipHalfPlane(bufs[*cur], n, a, b, c, bufs[1 - *cur]);
-        if (m < 0) return;
-        *cur = 1 - *cur;
-        n = m;
-    };
-    for (int k = 0; k < count && n >= 3; ++k) {
-        const FamilyRun& f = runs[k];
-        if (f.loClear) clip(f.a, f.b, (f.lo - 0.5 + f.hi + 0.5) * 0.5);
-        if (f.hiClear && n >= 3) clip(-f.a, -f.b, -(f.lo + 0.5 + f.hi + 1.5) * 0.5);
+// The polygon where some radius may fit, held in two buffers that take turns, with its
+// bounding box.
+struct Region {
+    Pt bufs[2][kMaxRegionVertices];
+    int cur = 0, n = 0;
+    double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    bool boxKnown = false;  // false when a vertex is not finite: the box then proves nothing
+
+    const Pt* Poly() const { return bufs[cur]; }
+
+    void Box() {
+        const Pt* p = Poly();
+        x0 = x1 = p[0].x, y0 = y1 = p[0].y;
+        double sum = 0.0;
+        for (int i = 0; i < n; ++i) {
+            x0 = MinOf(x0, p[i].x), x1 = MaxOf(x1, p[i].x);
+            y0 = MinOf(y0, p[i].y), y1 = MaxOf(y1, p[i].y);
+            sum += p[i].x + p[i].y;
+        }
+        boxKnown = std::isfinite(sum);
     }
-    return n;
+
+    // Most half-planes miss the region by far. Rounding is monotonic, so when the box corner
+    // nearest the edge satisfies the half-plane, every vertex does too, and clipping would
+    // leave the polygon as it is.
+    void Clip(double a, double b, double c) {
+        if (boxKnown && a * (a >= 0 ? x0 : x1) + b * (b >= 0 ? y0 : y1) - c >= 0) return;
+        const int m = ClipHalfPlane(bufs[cur], n, a, b, c, bufs[1 - cur]);
+        if (m < 0) return;
+        cur = 1 - cur;
+        n = m;
+        if (n >= 3) Box();
+    }
+};
+
+// Clips the region by the necessary condition of every run (a disc reaching hi but not lo-1 has
+// its centre past their midpoint, and likewise on the other side): the positions where some
+// radius may fit.
+void ClipToRuns(const FamilyRun* runs, int count, Region* region) {
+    for (int k = 0; k < count && region->n >= 3; ++k) {
+        const FamilyRun& f = runs[k];
+        if (f.loClear) region->Clip(f.a, f.b, (f.lo - 0.5 + f.hi + 0.5) * 0.5);
+        if (f.hiClear && region->n >= 3)
+            region->Clip(-f.a, -f.b, -(f.lo + 0.5 + f.hi + 1.5) * 0.5);
+    }
 }
 
 // The x interval a horizontal line at y cuts from a convex polygon; false when it misses it.
 bool RowSpan(const Pt* poly, int n, double y, double* xl, double* xr) {
     double lo = kInf, hi = -kInf;
     for (int i = 0; i < n; ++i) {
-        const Pt p = poly[i], q = poly[(i + 1) % n];
+        const Pt p = poly[i], q = poly[Next(i, n)];
         if ((p.y <= y) == (q.y <= y)) continue;
         const double x = p.x + (y - p.y) * (q.x - p.x) / (q.y - p.y);
         lo = MinOf(lo, x);
@@ -231,13 +310,126 @@ bool RowSpan(const Pt* poly, int n, double y, double* xl, double* xr) {
     return lo <= hi;
 }
 
+// Two grid columns at once: GCC and Clang turn these into vector instructions on any target.
+// Element by element they compute exactly what MaxOf and MinOf do.
+typedef double Pair __attribute__((vector_size(16)));
+constexpr int kGridPairs = kGridSteps / 2;
+static_assert(kGridSteps == 8, "the rows below hold four column pairs");
+inline Pair Splat(double v) { return Pair{v, v}; }
+inline Pair PairMax(Pair a, Pair b) { return a < b ? b : a; }
+inline Pair PairMin(Pair a, Pair b) { return b < a ? b : a; }
+
+// The radius bounds of the families on one grid row, column by column. Family k's coordinate
+// across its beams is u = a*x + b*y, which advances by a fixed step along a row. A disc at a
+// grid point blocks the run's end beams (centres loIn, hiIn) from radius
+// max(u - loIn, hiIn - u) / stretch on and misses the arrived beams beyond them (loOut, hiOut)
+// below min(u - loOut, hiOut - u) / stretch; the body's thickness there is the least upper
+// bound minus the greatest lower one.
+//
+// Most terms cannot win their min or max anywhere on the region's box: a lower bound whose
+// largest value on the box is below rLo, or below the smallest value there of another lower
+// bound, and likewise for the upper bounds. Those are left out of the rows. The ranges come
+// from the range of u over the box, widened by far more than the rounding of u at a grid point,
+// and rounding is monotonic, so a term left out provably loses at every grid point and the rows
+// come out the same to the last bit. Each kept term is evaluated at all columns of a row at
+// once (no branches, so the compiler may use vector instructions); min and max do not depend on
+// the order of the terms.
+struct GridBounds {
+    struct Term {
+        double a0, b, step, inv, near, far;  // a0 = a times the first column's x
+    };
+    Term lower[kMaxFamilies], upper[kMaxFamilies];
+    int lowerCount = 0, upperCount = 0;
+
+    // low, high: kGridSteps columns each. The four column pairs are spelled out so that they
+    // stay in registers across the families.
+    void Row(double y, double rLo, double rCap, double* low, double* high) const {
+        const Pair c0 = {0, 1}, c1 = {2, 3}, c2 = {4, 5}, c3 = {6, 7};
+        Pair l0 = Splat(rLo), l1 = l0, l2 = l0, l3 = l0;
+        for (int k = 0; k < lowerCount; ++k) {
+            const Term& t = lower[k];
+            const Pair rowU = Splat(t.a0 + t.b * y), step = Splat(t.step), inv = Splat(t.inv);
+            const Pair near = Splat(t.near), far = Splat(t.far);
+            auto at = [&](Pair c) {
+                const Pair u = rowU + c * step;
+                return PairMax(u - near, far - u) * inv;
+            };
+            l0 = PairMax(l0, at(c0)), l1 = PairMax(l1, at(c1));
+            l2 = PairMax(l2, at(c2)), l3 = PairMax(l3, at(c3));
+        }
+        Pair h0 = Splat(rCap), h1 = h0, h2 = h0, h3 = h0;
+        for (int k = 0; k < upperCount; ++k) {
+            const Term& t = upper[k];
+            const Pair rowU = Splat(t.a0 + t.b * y), step = Splat(t.step), inv = Splat(t.inv);
+            const Pair near = Splat(t.near), far = Splat(t.far);
+            auto at = [&](Pair c) {
+                const Pair u = rowU + c * step;
+                return PairMin(u - near, far - u) * inv;
+            };
+            h0 = PairMin(h0, at(c0)), h1 = PairMin(h1, at(c1));
+            h2 = PairMin(h2, at(c2)), h3 = PairMin(h3, at(c3));
+        }
+        const Pair lows[kGridPairs] = {l0, l1, l2, l3}, highs[kGridPairs] = {h0, h1, h2, h3};
+        for (int c = 0; c < kGridPairs; ++c) {
+            low[2 * c] = lows[c][0], low[2 * c + 1] = lows[c][1];
+            high[2 * c] = highs[c][0], high[2 * c + 1] = highs[c][1];
+        }
+    }
+};
+
+GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1, double by0,
+                        double by1, double rLo, double rCap, double dx) {
+    // Per family: the term's least and greatest value on the box, for both bounds.
+    struct Range {
+        double lowMin, lowMax, highMin, highMax;
+    };
+    Range range[kMaxFamilies];
+    GridBounds g;
+    const double firstX = bx0 + 0.5 * dx;
+    // The lower bound every grid point reaches anyway, the upper bound none passes, and the
+    // families that set them (kept whatever else is left out).
+    double lowFloor = rLo, highCeiling = rCap;
+    int floorFamily = -1, ceilingFamily = -1;
+    for (int k = 0; k < count; ++k) {
+        const FamilyRun& f = runs[k];
+        const double inv = 1.0 / f.stretch;
+        // Beam centres of the run's ends and of the arrived beams beyond them (far away where
+        // that beam is unknown, so that it bounds nothing).
+        const double loIn = f.lo + 0.5, hiIn = f.hi + 0.5;
+        const double loOut = f.loClear ? f.lo - 0.5 : -1e30;
+        const double hiOut = f.hiClear ? f.hi + 1.5 : 1e30;
+        const double ax0 = f.a * bx0, ax1 = f.a * bx1, by0f = f.b * by0, by1f = f.b * by1;
+        const double slack =
+            1e-9 * (1.0 + std::fabs(ax0) + std::fabs(ax1) + std::fabs(by0f) + std::fabs(by1f));
+        const double uMin = MinOf(ax0, ax1) + MinOf(by0f, by1f) - slack;
+        const double uMax = MaxOf(ax0, ax1) + MaxOf(by0f, by1f) + slack;
+        Range& r = range[k];
+        r.lowMin = MaxOf(uMin - loIn, hiIn - uMax) * inv;
+        r.lowMax = MaxOf(uMax - loIn, hiIn - uMin) * inv;
+        r.highMin = MinOf(uMin - loOut, hiOut - uMax) * inv;
+        r.highMax = MinOf(uMax - loOut, hiOut - uMin) * inv;
+        if (r.lowMin > lowFloor) lowFloor = r.lowMin, floorFamily = k;
+        if (r.highMax < highCeiling) highCeiling = r.highMax, ceilingFamily = k;
+        g.lower[k] = GridBounds::Term{f.a * firstX, f.b, f.a * dx, inv, loIn, hiIn};
+        g.upper[k] = GridBounds::Term{f.a * firstX, f.b, f.a * dx, inv, loOut, hiOut};
+    }
+    for (int k = 0; k < count; ++k) {
+        if (k == floorFamily || !(range[k].lowMax <= lowFloor))
+            g.lower[g.lowerCount++] = g.lower[k];
+        if (k == ceilingFamily || !(range[k].highMin >= highCeiling))
+            g.upper[g.upperCount++] = g.upper[k];
+    }
+    return g;
+}
+
 // The refined centre of one blob in LED units, or false to keep the old one.
 //
 // The positions and radii that fit every run form a convex body in (x, y, R); its centroid is
 // the estimate. Over (x, y) the body's thickness in R is min(rHigh) - max(rLow) of the
 // families, so the centroid is the thickness-weighted mean position, integrated on a grid over
 // the small polygon where any radius can fit.
-bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY) {
+bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self, double* outX,
+                   double* outY) {
     const _MINI_POLYGON& blob = ctx->blobs[self];
     const double px = ctx->pitchX, py = ctx->pitchY;
     const double X = blob.cx / px, Y = blob.cy / py;
@@ -248,7 +440,7 @@ bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY)
     }
     FamilyRun runs[kMaxFamilies];
     int sharedX = 0, sharedY = 0;
-    const int found = CollectRuns(ctx, self, X, Y, runs, &sharedX, &sharedY);
+    const int found = CollectRuns(ctx, centres, self, X, Y, runs, &sharedX, &sharedY);
     if (found < kMinFamilies) return false;
     double rLo, rHi;
     const int count = AgreeOnRadius(runs, found, &rLo, &rHi);
@@ -262,57 +454,41 @@ bool RefinedCentre(const CoreContext* ctx, int self, double* outX, double* outY)
     const double x0 = MaxOf(0.0, X - hw), x1 = MinOf<double>(ctx->ledCountX, X + hw);
     const double y0 = MaxOf(0.0, Y - hh), y1 = MinOf<double>(ctx->ledCountY, Y + hh);
     if (!(x0 < x1 && y0 < y1)) return false;
-    Pt bufs[2][kMaxRegionVertices] = {{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}};
-    int cur = 0;
-    const int n = ClipToRuns(runs, count, bufs, &cur, 4);
+    Region region;
+    region.bufs[0][0] = Pt{x0, y0};
+    region.bufs[0][1] = Pt{x1, y0};
+    region.bufs[0][2] = Pt{x1, y1};
+    region.bufs[0][3] = Pt{x0, y1};
+    region.n = 4;
+    region.Box();
+    ClipToRuns(runs, count, &region);
+    const int n = region.n;
     if (n < 3) return false;
-    const Pt* region = bufs[cur];
-    double bx0 = region[0].x, bx1 = bx0, by0 = region[0].y, by1 = by0;
-    for (int i = 1; i < n; ++i) {
-        bx0 = MinOf(bx0, region[i].x), bx1 = MaxOf(bx1, region[i].x);
-        by0 = MinOf(by0, region[i].y), by1 = MaxOf(by1, region[i].y);
-    }
+    const Pt* poly = region.Poly();
+    const double bx0 = region.x0, bx1 = region.x1, by0 = region.y0, by1 = region.y1;
 
-    double weight = 0.0, sx = 0.0, sy = 0.0;
     const double dx = (bx1 - bx0) / kGridSteps, dy = (by1 - by0) / kGridSteps;
-    // Each family's coordinate u advances by a fixed step along a grid row.
-    // Per family: beam centres of the run's ends and of the arrived beams beyond them (far away
-    // where that beam is unknown, so that it bounds nothing).
-    double inv[kMaxFamilies], rowU[kMaxFamilies], stepU[kMaxFamilies];
-    double loIn[kMaxFamilies], hiIn[kMaxFamilies], loOut[kMaxFamilies], hiOut[kMaxFamilies];
-    for (int k = 0; k < count; ++k) {
-        const FamilyRun& f = runs[k];
-        inv[k] = 1.0 / f.stretch;
-        stepU[k] = f.a * dx;
-        loIn[k] = f.lo + 0.5;
-        hiIn[k] = f.hi + 0.5;
-        loOut[k] = f.loClear ? f.lo - 0.5 : -1e30;
-        hiOut[k] = f.hiClear ? f.hi + 1.5 : 1e30;
-    }
+    const GridBounds bounds = BoundsOnGrid(runs, count, bx0, bx1, by0, by1, rLo, rCap, dx);
+    double weight = 0.0, sx = 0.0, sy = 0.0;
     for (int iy = 0; iy < kGridSteps; ++iy) {
         const double y = by0 + (iy + 0.5) * dy;
         // Grid points outside the clipped region fail some run's condition: only the row's
         // stretch inside it is weighed.
         double xl, xr;
-        if (!RowSpan(region, n, y, &xl, &xr)) continue;
+        if (!RowSpan(poly, n, y, &xl, &xr)) continue;
         int ixFrom = 0, ixTo = kGridSteps - 1;
         if (dx > 0.0) {
             ixFrom = MaxOf(ixFrom, TruncIndex(std::floor((xl - bx0) / dx - 0.5)));
             ixTo = MinOf(ixTo, TruncIndex(std::ceil((xr - bx0) / dx - 0.5)));
         }
-        for (int k = 0; k < count; ++k) rowU[k] = runs[k].a * (bx0 + 0.5 * dx) + runs[k].b * y;
+        double low[kGridSteps], high[kGridSteps];
+        bounds.Row(y, rLo, rCap, low, high);
         for (int ix = ixFrom; ix <= ixTo; ++ix) {
-            double low = rLo, high = rCap;
-            for (int k = 0; k < count && low < high; ++k) {
-                const double u = rowU[k] + ix * stepU[k];
-                low = MaxOf(low, MaxOf(u - loIn[k], hiIn[k] - u) * inv[k]);
-                high = MinOf(high, MinOf(u - loOut[k], hiOut[k] - u) * inv[k]);
-            }
-            if (!(high > low)) continue;
+            if (!(high[ix] > low[ix])) continue;
             const double x = bx0 + (ix + 0.5) * dx;
-            weight += high - low;
-            sx += (high - low) * x;
-            sy += (high - low) * y;
+            weight += high[ix] - low[ix];
+            sx += (high[ix] - low[ix]) * x;
+            sy += (high[ix] - low[ix]) * y;
         }
     }
     if (!(weight > 0.0)) return false;
@@ -337,13 +513,16 @@ extern "C" {
 
 void RefineBlobCentres(CoreContext* ctx) {
     if (ctx == nullptr || ctx->mmPerLed <= 0.0f) return;
-    const int count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
-    for (int b = 0; b < count; ++b) {
+    BlobCentres centres;
+    centres.count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
+    for (int b = 0; b < centres.count; ++b) centres.Set(ctx, b);
+    for (int b = 0; b < centres.count; ++b) {
         _MINI_POLYGON& blob = ctx->blobs[b];
         double X, Y;
-        if (!RefinedCentre(ctx, b, &X, &Y)) continue;
+        if (!RefinedCentre(ctx, centres, b, &X, &Y)) continue;
         blob.cx = static_cast<float>(X * ctx->pitchX);
         blob.cy = static_cast<float>(Y * ctx->pitchY);
+        centres.Set(ctx, b);
     }
 }
 

@@ -1,0 +1,67 @@
+// The sub-LED refinement over fixed frames, for counting its instructions rather than timing it
+// (the machines are shared and noisy; an instruction count repeats to the digit):
+//
+//   valgrind --tool=callgrind --toggle-collect=RefineBlobCentres
+//            panora_bench_refine_instructions MODEL FINGERS FRAMES   (one command line)
+//
+// Each frame holds FINGERS 10 mm fingers at uniformly random positions (fixed seed, at least
+// 30 mm apart, away from the edges as in the Refine rows of panora_bench_updateblobs). Detection,
+// masking, ghost removal and the lone-touch rescue run first, then RefineBlobCentres once. The
+// program prints the touches refined; callgrind's count divided by them is the cost per touch.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "PanoraCore.h"
+#include "VirtualFrame/BeamModel.h"
+#include "VirtualFrame/FrameModel.h"
+#include "blob_bench_context.h"
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s MODEL FINGERS FRAMES\n", argv[0]);
+        return 2;
+    }
+    const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(argv[1]);
+    const int fingers = std::atoi(argv[2]), frames = std::atoi(argv[3]);
+    if (model == nullptr || fingers < 1 || frames < 1) {
+        std::fprintf(stderr, "unknown model, or FINGERS or FRAMES below 1\n");
+        return 2;
+    }
+    blobbench::ContextPtr ctx = blobbench::SetUpContext(*model);
+    if (!ctx) {
+        std::fprintf(stderr, "set-up refused the geometry\n");
+        return 1;
+    }
+    VirtualFrame::BeamModel beams(*model);
+    const double mm = model->geometry.mmPerLed();
+    const double w = model->geometry.ledsX * mm, h = model->geometry.ledsY * mm;
+    std::mt19937 rng(static_cast<uint32_t>(777 + fingers));
+    std::uniform_real_distribution<double> pos(0.1, 0.9);
+    long touches = 0;
+    for (int frame = 0; frame < frames; ++frame) {
+        std::vector<VirtualFrame::Finger> placed;
+        for (int tries = 0; static_cast<int>(placed.size()) < fingers && tries < 100000; ++tries) {
+            const VirtualFrame::Finger f{static_cast<int>(placed.size()) + 1, pos(rng), pos(rng),
+                                         10.0};
+            bool apart = true;
+            for (const auto& o : placed)
+                apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= 30.0;
+            if (apart) placed.push_back(f);
+        }
+        const std::vector<uint16_t> words = beams.scan(placed);
+        std::memcpy(ctx->scan, words.data(), words.size() * sizeof(uint16_t));
+        findBlobs_Improved(ctx.get());
+        RemoveBackground(ctx.get());
+        RemoveFalseBlobsEx2(ctx.get());
+        SingleTouchEx(ctx.get());
+        RefineBlobCentres(ctx.get());
+        touches += ctx->blobCount;
+    }
+    std::printf("%s: %d frames of %d fingers, %ld touches refined\n", argv[1], frames, fingers,
+                touches);
+    return 0;
+}
