@@ -26,6 +26,8 @@ constexpr double kMaxRunMm = 40.0;       // longer runs are palms, merged shadow
 constexpr int kSearchLeds = 2;           // how far from the centre a family's run may start
 constexpr int kMinOwnRuns = 2;           // runs bounded on both ends an axis needs to move
 constexpr double kApartLeds = 2.5;       // another blob's centre this near a run may share it
+constexpr double kReachMarginLeds = 0.1; // what a refined neighbour's centre may be off by
+constexpr double kEarlierSdLeds = 0.2;   // how far a first-pass coordinate of a shared blob is off
 constexpr int kGridSteps = 8;           // integration steps per axis over the fitting region
 constexpr int kMaxRegionVertices = 4 + 2 * kMaxFamilies + 4;
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -47,6 +49,11 @@ struct FamilyBeams {
     int first, last;        // LEDs whose beam and partner are both real (not padding)
     int entry0, entryStep;  // scan entry of LED r: entry0 + entryStep * r
     int bit;
+    // Beam centres (in the family's coordinate) a neighbour's disc may shadow: a blocked beam
+    // there says nothing of this blob.
+    static constexpr int kMaxOthers = 8;
+    double otherLo[kMaxOthers], otherHi[kMaxOthers];
+    int others = 0;
 
     FamilyBeams(const CoreContext* c, bool yAxis, int line, int b) : ctx(c), bit(b) {
         const int n = yAxis ? c->ledCountY : c->ledCountX;
@@ -59,30 +66,42 @@ struct FamilyBeams {
         entryStep = yAxis ? -1 : 1;
     }
 
-    // 1 blocked, 0 arrived, -1 unknown (no such beam, or masked by the background).
+    // 1 blocked, 0 arrived, -1 unknown (no such beam, or masked by the background), -2
+    // blocked where a neighbour may have blocked it.
     int State(int r) const {
         if (r < first || r > last) return -1;
         const int entry = entry0 + entryStep * r;
         if (((ctx->background[entry] >> bit) & 1u) == 0) return -1;
-        return ((ctx->scan[entry] >> bit) & 1u) == 0 ? 1 : 0;
+        if (((ctx->scan[entry] >> bit) & 1u) != 0) return 0;
+        const double u = r + 0.5;
+        for (int k = 0; k < others; ++k)
+            if (otherLo[k] <= u && u <= otherHi[k]) return -2;
+        return 1;
     }
 };
 
 // Finds the blocked run of a family nearest to coordinate u0. False when there is none close by
 // or it is too long to be one finger's.
-bool FindRun(const FamilyBeams& beams, double u0, int maxRun, FamilyRun* run) {
+bool FindRun(const FamilyBeams& beams, double u0, int maxRun, FamilyRun* run, int* shared) {
     const int r0 = TruncIndex(std::floor(u0));
     int start = -1;
+    bool other = false;
     for (int d = 0; d <= kSearchLeds && start < 0; ++d) {
-        if (beams.State(r0 - d) == 1) start = r0 - d;
-        else if (d > 0 && beams.State(r0 + d) == 1) start = r0 + d;
+        const int below = beams.State(r0 - d), above = d > 0 ? beams.State(r0 + d) : -1;
+        other = other || below == -2 || above == -2;
+        if (below == 1) start = r0 - d;
+        else if (above == 1) start = r0 + d;
     }
-    if (start < 0) return false;
+    if (start < 0) {
+        *shared += other;
+        return false;
+    }
     // The state that stops a run's growth is the state of the beam beyond its end.
     int lo = start, hi = start, beyondLo = -1, beyondHi = -1;
     while (hi - lo < maxRun && (beyondLo = beams.State(lo - 1)) == 1) --lo;
     while (hi - lo < maxRun && (beyondHi = beams.State(hi + 1)) == 1) ++hi;
     if (hi - lo >= maxRun) return false;
+    if (beyondLo == -2 || beyondHi == -2) *shared += 1;
     run->lo = lo;
     run->hi = hi;
     run->loClear = beyondLo == 0;
@@ -96,10 +115,16 @@ bool FindRun(const FamilyBeams& beams, double u0, int maxRun, FamilyRun* run) {
 // Every blob's centre in LED units, for a quick look at which neighbours lie far beyond a run's
 // reach; a refined centre replaces the old one as soon as it is written back. Centres beyond
 // kOrdinary (a caller's garbage) are kept as not-a-number, which the quick look never skips.
+//
+// After a first pass, `reach` holds how far a refined blob's disc may shadow (its largest
+// radius and what its centre may be off by, LED units; 0 where it was not refined). With
+// `useReach` set, such a neighbour's shadow is worked out beam by beam instead of costing the
+// runs it touches an end.
 struct BlobCentres {
     static constexpr double kOrdinary = 1e6;
     int count;
-    double x[kPolygonSlots], y[kPolygonSlots];
+    bool useReach = false;
+    double x[kPolygonSlots], y[kPolygonSlots], reach[kPolygonSlots];
 
     void Set(const CoreContext* ctx, int o) {
         x[o] = ctx->blobs[o].cx / static_cast<double>(ctx->pitchX);
@@ -107,6 +132,7 @@ struct BlobCentres {
         if (!(std::fabs(x[o]) <= kOrdinary && std::fabs(y[o]) <= kOrdinary))
             x[o] = y[o] = std::numeric_limits<double>::quiet_NaN();
     }
+    bool Reaches(int o) const { return useReach && reach[o] > 0.0; }
 };
 
 // Another blob whose shadow in this family may touch or merge with the run makes that end of
@@ -124,7 +150,7 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, int self, Fa
                         std::fabs(mid));
     bool sharedLo = false, sharedHi = false;
     for (int o = 0; o < centres.count; ++o) {
-        if (o == self) continue;
+        if (o == self || centres.Reaches(o)) continue;
         // Far neighbours are skipped without the two divisions below; whatever is nearer is
         // decided on exactly the numbers it always was.
         if (std::fabs(run->a * centres.x[o] + run->b * centres.y[o] - mid) >= quickReach) continue;
@@ -151,6 +177,23 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, int self, Fa
     return true;
 }
 
+// Marks the beams of a family that refined neighbours near coordinate u0 may shadow. False
+// when there are more than the family can hold.
+bool MarkOthers(const BlobCentres& centres, int self, const FamilyRun& run, double u0,
+                int maxRun, FamilyBeams* beams) {
+    if (!centres.useReach) return true;
+    for (int o = 0; o < centres.count; ++o) {
+        if (o == self || !centres.Reaches(o)) continue;
+        const double u = run.a * centres.x[o] + run.b * centres.y[o];
+        const double w = centres.reach[o] * run.stretch;
+        if (!(std::fabs(u - u0) < w + maxRun + kSearchLeds + 1)) continue;
+        if (beams->others == FamilyBeams::kMaxOthers) return false;
+        beams->otherLo[beams->others] = u - w;
+        beams->otherHi[beams->others++] = u + w;
+    }
+    return true;
+}
+
 // Collects the runs of every family around blob `self`'s centre (X, Y in LED units).
 // sharedX, sharedY count the families of each axis a neighbour's shadow reached.
 int CollectRuns(const CoreContext* ctx, const BlobCentres& centres, int self, double X, double Y,
@@ -163,8 +206,9 @@ int CollectRuns(const CoreContext* ctx, const BlobCentres& centres, int self, do
         // Y line i: Y = r + 0.5 + S*X.
         const double S = static_cast<double>(ctx->lineSlope[i + hY]) * px / py;
         FamilyRun run{-S, 1.0, std::sqrt(1.0 + S * S), 0, 0, false, false, 0, 0};
-        const FamilyBeams beams{ctx, true, i, ctx->linesY - 1 - hY - i};
-        if (FindRun(beams, Y - S * X, maxRun, &run) &&
+        FamilyBeams beams{ctx, true, i, ctx->linesY - 1 - hY - i};
+        if (!MarkOthers(centres, self, run, Y - S * X, maxRun, &beams)) return 0;
+        if (FindRun(beams, Y - S * X, maxRun, &run, sharedY) &&
             KeepOwnEnd(ctx, centres, self, &run, sharedY))
             runs[count++] = run;
     }
@@ -174,8 +218,9 @@ int CollectRuns(const CoreContext* ctx, const BlobCentres& centres, int self, do
         if (j != 0 && s == 0.0) continue;
         const double T = j == 0 ? 0.0 : (1.0 / s) * py / px;
         FamilyRun run{1.0, -T, std::sqrt(1.0 + T * T), 0, 0, false, false, 0, 0};
-        const FamilyBeams beams{ctx, false, j, ctx->linesY - 1 - hY - j};
-        if (FindRun(beams, X - T * Y, maxRun, &run) &&
+        FamilyBeams beams{ctx, false, j, ctx->linesY - 1 - hY - j};
+        if (!MarkOthers(centres, self, run, X - T * Y, maxRun, &beams)) return 0;
+        if (FindRun(beams, X - T * Y, maxRun, &run, sharedX) &&
             KeepOwnEnd(ctx, centres, self, &run, sharedX))
             runs[count++] = run;
     }
@@ -422,17 +467,28 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
     return g;
 }
 
+// Weighs an earlier value of a coordinate against the region's centroid c, each by the inverse
+// of its variance.
+double Blend(double earlier, double c, double sd) {
+    const double we = 1.0 / (kEarlierSdLeds * kEarlierSdLeds), wc = 1.0 / (sd * sd + 1e-6);
+    return (earlier * we + c * wc) / (we + wc);
+}
+
 // The refined centre of one blob in LED units, or false to keep the old one.
 //
 // The positions and radii that fit every run form a convex body in (x, y, R); its centroid is
 // the estimate. Over (x, y) the body's thickness in R is min(rHigh) - max(rLow) of the
 // families, so the centroid is the thickness-weighted mean position, integrated on a grid over
 // the small polygon where any radius can fit.
+//
+// *outRadius gets the largest radius that fits anywhere, *outShared whether a neighbour's
+// shadow reached some run.
 bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self, double* outX,
-                   double* outY) {
+                   double* outY, double* outRadius, bool* outShared) {
     const _MINI_POLYGON& blob = ctx->blobs[self];
     const double px = ctx->pitchX, py = ctx->pitchY;
     const double X = blob.cx / px, Y = blob.cy / py;
+    *outShared = false;
     // The function is exported: a caller's blob may hold anything.
     if (!std::isfinite(X) || !std::isfinite(Y) || !std::isfinite(blob.width) ||
         !std::isfinite(blob.height)) {
@@ -441,6 +497,7 @@ bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self,
     FamilyRun runs[kMaxFamilies];
     int sharedX = 0, sharedY = 0;
     const int found = CollectRuns(ctx, centres, self, X, Y, runs, &sharedX, &sharedY);
+    *outShared = sharedX + sharedY > 0;
     if (found < kMinFamilies) return false;
     double rLo, rHi;
     const int count = AgreeOnRadius(runs, found, &rLo, &rHi);
@@ -469,7 +526,7 @@ bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self,
 
     const double dx = (bx1 - bx0) / kGridSteps, dy = (by1 - by0) / kGridSteps;
     const GridBounds bounds = BoundsOnGrid(runs, count, bx0, bx1, by0, by1, rLo, rCap, dx);
-    double weight = 0.0, sx = 0.0, sy = 0.0;
+    double weight = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, radius = 0.0;
     for (int iy = 0; iy < kGridSteps; ++iy) {
         const double y = by0 + (iy + 0.5) * dy;
         // Grid points outside the clipped region fail some run's condition: only the row's
@@ -486,9 +543,12 @@ bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self,
         for (int ix = ixFrom; ix <= ixTo; ++ix) {
             if (!(high[ix] > low[ix])) continue;
             const double x = bx0 + (ix + 0.5) * dx;
+            radius = MaxOf(radius, high[ix]);
             weight += high[ix] - low[ix];
             sx += (high[ix] - low[ix]) * x;
             sy += (high[ix] - low[ix]) * y;
+            sxx += (high[ix] - low[ix]) * x * x;
+            syy += (high[ix] - low[ix]) * y * y;
         }
     }
     if (!(weight > 0.0)) return false;
@@ -499,11 +559,23 @@ bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self,
         if (!runs[k].loClear || !runs[k].hiClear) continue;
         (runs[k].b == 1.0 ? ownY : ownX) += 1;
     }
-    const double nx = sharedX == 0 || ownX >= kMinOwnRuns ? sx / weight : X;
-    const double ny = sharedY == 0 || ownY >= kMinOwnRuns ? sy / weight : Y;
+    double nx = sx / weight, ny = sy / weight;
+    if (centres.useReach) {
+        // Neighbours' shadows now cost only the beams they may cover, so every run is this
+        // blob's own; what is left may still bound a coordinate loosely, and the region's spread
+        // says how loosely. The first pass's value weighs in by how far it is typically off.
+        const double sdX = std::sqrt(MaxOf(0.0, sxx / weight - nx * nx));
+        const double sdY = std::sqrt(MaxOf(0.0, syy / weight - ny * ny));
+        if (sharedX > 0) nx = Blend(X, nx, sdX);
+        if (sharedY > 0) ny = Blend(Y, ny, sdY);
+    } else {
+        if (sharedX > 0 && ownX < kMinOwnRuns) nx = X;
+        if (sharedY > 0 && ownY < kMinOwnRuns) ny = Y;
+    }
     if (std::hypot(nx - X, ny - Y) > kMaxMoveLeds) return false;
     *outX = nx;
     *outY = ny;
+    *outRadius = radius;
     return true;
 }
 
@@ -516,13 +588,28 @@ void RefineBlobCentres(CoreContext* ctx) {
     BlobCentres centres;
     centres.count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
     for (int b = 0; b < centres.count; ++b) centres.Set(ctx, b);
-    for (int b = 0; b < centres.count; ++b) {
-        _MINI_POLYGON& blob = ctx->blobs[b];
-        double X, Y;
-        if (!RefinedCentre(ctx, centres, b, &X, &Y)) continue;
-        blob.cx = static_cast<float>(X * ctx->pitchX);
-        blob.cy = static_cast<float>(Y * ctx->pitchY);
-        centres.Set(ctx, b);
+    // First pass: a neighbour whose shadow may reach a run costs that run an end. Second pass,
+    // for the blobs that happened to: the refined neighbours' discs say which of the blocked
+    // beams they may have blocked, and only those are left out.
+    bool shared[kPolygonSlots];
+    bool anyShared = false;
+    for (int pass = 0; pass < 2; ++pass) {
+        centres.useReach = pass == 1;
+        for (int b = 0; b < centres.count; ++b) {
+            if (pass == 1 && !shared[b]) continue;
+            _MINI_POLYGON& blob = ctx->blobs[b];
+            double X, Y, radius;
+            bool sharedNow = false;
+            if (pass == 0) centres.reach[b] = 0.0;
+            const bool refined = RefinedCentre(ctx, centres, b, &X, &Y, &radius, &sharedNow);
+            if (pass == 0) shared[b] = sharedNow, anyShared = anyShared || sharedNow;
+            if (!refined) continue;
+            blob.cx = static_cast<float>(X * ctx->pitchX);
+            blob.cy = static_cast<float>(Y * ctx->pitchY);
+            centres.Set(ctx, b);
+            centres.reach[b] = radius + kReachMarginLeds;
+        }
+        if (!anyShared) return;
     }
 }
 

@@ -86,6 +86,48 @@ INSTANTIATE_TEST_SUITE_P(
                       SubLedCase{"27in-112x64-15line-words", false, 0.6, 2.0},
                       SubLedCase{"19in-72x58-7line", true, 1.6, 3.0}));
 
+struct NearPairCase {
+    const char* what;
+    double apartX, apartY;  // LED units between the two fingers (plus up to 0.8 LED jitter)
+    double meanMm;          // costing every shared run an end: 0.78, 0.76 and 0.52 mm
+};
+
+class NearPairs : public ::testing::TestWithParam<NearPairCase> {};
+
+// Two fingers close enough that their shadows merge in some families: each is placed from the
+// beams its neighbour's disc cannot have blocked, not only from the runs' far ends.
+TEST_P(NearPairs, EachFingerIsPlacedFromTheBeamsTheOtherCannotCover) {
+    const VirtualFrame::FrameModel& model = VirtualFrame::defaultFrameModel();
+    const auto& g = model.geometry;
+    std::mt19937 rng(2626);
+    std::uniform_real_distribution<double> jitter(0.0, 0.8), spot(0.3, 0.6);
+    Pipeline pipe(model);
+    double sum = 0;
+    int placed = 0;
+    for (int i = 0; i < 40; ++i) {
+        const double x = g.ledsX * spot(rng), y = g.ledsY * spot(rng);
+        const std::vector<Finger> fingers = {
+            AtLeds(model, x, y),
+            AtLeds(model, x + GetParam().apartX + jitter(rng), y + GetParam().apartY + jitter(rng))};
+        std::vector<Touch> t;
+        for (int k = 0; k < 5; ++k) t = pipe.Step(fingers);
+        ASSERT_EQ(2u, t.size()) << GetParam().what << " pair " << i;
+        for (const Finger& f : fingers) {
+            const double a = pipe.Mm(t[0].x, t[0].y, f.x, f.y), b = pipe.Mm(t[1].x, t[1].y, f.x, f.y);
+            sum += std::min(a, b);
+            ++placed;
+        }
+        for (int k = 0; k < 8; ++k) pipe.Step({});
+    }
+    EXPECT_LT(sum / placed, GetParam().meanMm) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shadows, NearPairs,
+    ::testing::Values(NearPairCase{"one row", 4.5, 0.0, 0.73},
+                      NearPairCase{"one column", 0.0, 4.5, 0.70},
+                      NearPairCase{"diagonal", 3.5, 3.0, 0.47}));
+
 // Direct calls on a hand-placed blob: where the refinement moves a centre and where it keeps it.
 struct KeepCase {
     const char* what;
