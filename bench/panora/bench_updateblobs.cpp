@@ -27,26 +27,36 @@ constexpr double kMinSeparationMm = 30.0;
 constexpr double kCircleMm = 6.0;
 
 // Finger centres at least kMinSeparationMm apart, drawn with a fixed seed.
-std::vector<VirtualFrame::Finger> SeparatedFingers(const VirtualFrame::FrameModel& model, int n) {
+// With `closePairs` the fingers come in pairs 20-24 mm apart in one row, the closest the
+// accuracy targets name, so that every touch shares shadows with its partner and is refined
+// twice; the pairs keep kMinSeparationMm plus their spread from each other.
+std::vector<VirtualFrame::Finger> SeparatedFingers(const VirtualFrame::FrameModel& model, int n,
+                                                   bool closePairs) {
     const double mm = model.geometry.mmPerLed();
     const double w = model.geometry.ledsX * mm, h = model.geometry.ledsY * mm;
     std::mt19937 rng(static_cast<uint32_t>(4242 + n));
-    std::uniform_real_distribution<double> pos(0.1, 0.9);
+    std::uniform_real_distribution<double> pos(0.1, 0.9), apartMm(20.0, 24.0);
+    const double keepMm = closePairs ? kMinSeparationMm + 2 * 24.0 : kMinSeparationMm;
     std::vector<VirtualFrame::Finger> fingers;
     while (static_cast<int>(fingers.size()) < n) {
         const VirtualFrame::Finger f{static_cast<int>(fingers.size()) + 1, pos(rng), pos(rng),
                                      10.0};
         bool apart = true;
         for (const auto& o : fingers)
-            apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= kMinSeparationMm;
-        if (apart) fingers.push_back(f);
+            apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= keepMm;
+        if (!apart) continue;
+        fingers.push_back(f);
+        if (closePairs && static_cast<int>(fingers.size()) < n)
+            fingers.push_back(VirtualFrame::Finger{static_cast<int>(fingers.size()) + 1,
+                                                   f.x + apartMm(rng) / w, f.y, 10.0});
     }
     return fingers;
 }
 
-std::vector<std::vector<uint16_t>> FrameWords(const VirtualFrame::FrameModel& model, int n) {
+std::vector<std::vector<uint16_t>> FrameWords(const VirtualFrame::FrameModel& model, int n,
+                                              bool closePairs = false) {
     VirtualFrame::BeamModel beams(model);
-    const std::vector<VirtualFrame::Finger> base = SeparatedFingers(model, n);
+    const std::vector<VirtualFrame::Finger> base = SeparatedFingers(model, n, closePairs);
     const double mm = model.geometry.mmPerLed();
     const double w = model.geometry.ledsX * mm, h = model.geometry.ledsY * mm;
     std::vector<std::vector<uint16_t>> frames;
@@ -62,12 +72,12 @@ std::vector<std::vector<uint16_t>> FrameWords(const VirtualFrame::FrameModel& mo
     return frames;
 }
 
-void UpdateBlobs(benchmark::State& state, const char* modelName) {
+void UpdateBlobs(benchmark::State& state, const char* modelName, bool closePairs) {
     const VirtualFrame::FrameModel* model = nullptr;
     auto ctx = blobbench::ContextForRun(state, modelName, &model);
     if (!ctx) return;
     const int fingers = static_cast<int>(state.range(0));
-    const std::vector<std::vector<uint16_t>> frames = FrameWords(*model, fingers);
+    const std::vector<std::vector<uint16_t>> frames = FrameWords(*model, fingers, closePairs);
     const size_t bytes = frames[0].size() * sizeof(uint16_t);
     // Settle the tracker before measuring.
     for (int i = 0; i < 20; ++i) {
@@ -101,12 +111,12 @@ void UpdateBlobs(benchmark::State& state, const char* modelName) {
 
 // The sub-LED refinement alone, on the blobs detection and ghost removal leave for N fingers:
 // time per frame, and per touch through the items counter.
-void Refine(benchmark::State& state, const char* modelName) {
+void Refine(benchmark::State& state, const char* modelName, bool closePairs) {
     const VirtualFrame::FrameModel* model = nullptr;
     auto ctx = blobbench::ContextForRun(state, modelName, &model);
     if (!ctx) return;
     const std::vector<std::vector<uint16_t>> frames =
-        FrameWords(*model, static_cast<int>(state.range(0)));
+        FrameWords(*model, static_cast<int>(state.range(0)), closePairs);
     std::vector<std::vector<_MINI_POLYGON>> blobs;
     for (const auto& words : frames) {
         std::memcpy(ctx->scan, words.data(), words.size() * sizeof(uint16_t));
@@ -131,29 +141,43 @@ void Refine(benchmark::State& state, const char* modelName) {
     state.SetItemsProcessed(touches);
 }
 
-BENCHMARK_CAPTURE(Refine, default_19in, "19in-72x58-7line")
+BENCHMARK_CAPTURE(Refine, default_19in, "19in-72x58-7line", false)
     ->Arg(1)
     ->Arg(2)
     ->Arg(5)
     ->Arg(10)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(Refine, words_27in, "27in-112x64-15line-words")
+BENCHMARK_CAPTURE(Refine, words_27in, "27in-112x64-15line-words", false)
     ->Arg(1)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Refine, close_pairs_19in, "19in-72x58-7line", true)
+    ->Arg(2)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Refine, close_pairs_27in, "27in-112x64-15line-words", true)
+    ->Arg(2)
     ->Arg(10)
     ->Unit(benchmark::kMicrosecond);
 
-BENCHMARK_CAPTURE(UpdateBlobs, default_19in, "19in-72x58-7line")
+BENCHMARK_CAPTURE(UpdateBlobs, default_19in, "19in-72x58-7line", false)
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
     ->Arg(5)
     ->Arg(10)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(UpdateBlobs, largest_120in, "120in-480x270-5line")
+BENCHMARK_CAPTURE(UpdateBlobs, largest_120in, "120in-480x270-5line", false)
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
     ->Arg(5)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(UpdateBlobs, close_pairs_19in, "19in-72x58-7line", true)
+    ->Arg(10)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(UpdateBlobs, close_pairs_27in, "27in-112x64-15line-words", true)
     ->Arg(10)
     ->Unit(benchmark::kMicrosecond);
 

@@ -125,6 +125,20 @@ struct BlobCentres {
     int count;
     bool useReach = false;
     double x[kPolygonSlots], y[kPolygonSlots], reach[kPolygonSlots];
+    // The blobs whose shadows cost runs an end, and (with useReach) those worked out beam by beam.
+    int plain[kPolygonSlots], refined[kPolygonSlots];
+    int plainCount = 0, refinedCount = 0;
+
+    void Sort() {
+        plainCount = refinedCount = 0;
+        for (int o = 0; o < count; ++o) {
+            if (useReach && reach[o] > 0.0) {
+                refined[refinedCount++] = o;
+            } else {
+                plain[plainCount++] = o;
+            }
+        }
+    }
 
     void Set(const CoreContext* ctx, int o) {
         x[o] = ctx->blobs[o].cx / static_cast<double>(ctx->pitchX);
@@ -132,7 +146,6 @@ struct BlobCentres {
         if (!(std::fabs(x[o]) <= kOrdinary && std::fabs(y[o]) <= kOrdinary))
             x[o] = y[o] = std::numeric_limits<double>::quiet_NaN();
     }
-    bool Reaches(int o) const { return useReach && reach[o] > 0.0; }
 };
 
 // Another blob whose shadow in this family may touch or merge with the run makes that end of
@@ -149,8 +162,9 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, int self, Fa
         reach + 1e-9 * (1.0 + (std::fabs(run->a) + std::fabs(run->b)) * BlobCentres::kOrdinary +
                         std::fabs(mid));
     bool sharedLo = false, sharedHi = false;
-    for (int o = 0; o < centres.count; ++o) {
-        if (o == self || centres.Reaches(o)) continue;
+    for (int i = 0; i < centres.plainCount; ++i) {
+        const int o = centres.plain[i];
+        if (o == self) continue;
         // Far neighbours are skipped without the two divisions below; whatever is nearer is
         // decided on exactly the numbers it always was.
         if (std::fabs(run->a * centres.x[o] + run->b * centres.y[o] - mid) >= quickReach) continue;
@@ -181,9 +195,9 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, int self, Fa
 // when there are more than the family can hold.
 bool MarkOthers(const BlobCentres& centres, int self, const FamilyRun& run, double u0,
                 int maxRun, FamilyBeams* beams) {
-    if (!centres.useReach) return true;
-    for (int o = 0; o < centres.count; ++o) {
-        if (o == self || !centres.Reaches(o)) continue;
+    for (int i = 0; i < centres.refinedCount; ++i) {
+        const int o = centres.refined[i];
+        if (o == self) continue;
         const double u = run.a * centres.x[o] + run.b * centres.y[o];
         const double w = centres.reach[o] * run.stretch;
         if (!(std::fabs(u - u0) < w + maxRun + kSearchLeds + 1)) continue;
@@ -595,6 +609,7 @@ void RefineBlobCentres(CoreContext* ctx) {
     bool anyShared = false;
     for (int pass = 0; pass < 2; ++pass) {
         centres.useReach = pass == 1;
+        centres.Sort();
         for (int b = 0; b < centres.count; ++b) {
             if (pass == 1 && !shared[b]) continue;
             _MINI_POLYGON& blob = ctx->blobs[b];
