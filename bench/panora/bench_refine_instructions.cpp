@@ -2,7 +2,7 @@
 // (the machines are shared and noisy; an instruction count repeats to the digit):
 //
 //   valgrind --tool=callgrind --toggle-collect=RefineBlobCentres
-//            panora_bench_refine_instructions MODEL FINGERS FRAMES   (one command line)
+//            panora_bench_refine_instructions MODEL FINGERS FRAMES [pairs]   (one command line)
 //
 // Each frame holds FINGERS 10 mm fingers at uniformly random positions (fixed seed, at least
 // 30 mm apart, away from the edges as in the Refine rows of panora_bench_updateblobs). Detection,
@@ -21,8 +21,8 @@
 #include "blob_bench_context.h"
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s MODEL FINGERS FRAMES\n", argv[0]);
+    if (argc != 4 && !(argc == 5 && std::strcmp(argv[4], "pairs") == 0)) {
+        std::fprintf(stderr, "usage: %s MODEL FINGERS FRAMES [pairs]\n", argv[0]);
         return 2;
     }
     const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(argv[1]);
@@ -40,7 +40,10 @@ int main(int argc, char** argv) {
     const double mm = model->geometry.mmPerLed();
     const double w = model->geometry.ledsX * mm, h = model->geometry.ledsY * mm;
     std::mt19937 rng(static_cast<uint32_t>(777 + fingers));
-    std::uniform_real_distribution<double> pos(0.1, 0.9);
+    std::uniform_real_distribution<double> pos(0.1, 0.9), apartMm(20.0, 24.0);
+    // "pairs": the fingers come in pairs 20-24 mm apart in one row, the pairs kept apart.
+    const bool pairs = argc == 5 && std::strcmp(argv[4], "pairs") == 0;
+    const double keepMm = pairs ? 30.0 + 2 * 24.0 : 30.0;
     long touches = 0;
     for (int frame = 0; frame < frames; ++frame) {
         std::vector<VirtualFrame::Finger> placed;
@@ -49,8 +52,12 @@ int main(int argc, char** argv) {
                                          10.0};
             bool apart = true;
             for (const auto& o : placed)
-                apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= 30.0;
-            if (apart) placed.push_back(f);
+                apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= keepMm;
+            if (!apart) continue;
+            placed.push_back(f);
+            if (pairs && static_cast<int>(placed.size()) < fingers)
+                placed.push_back(VirtualFrame::Finger{static_cast<int>(placed.size()) + 1,
+                                                      f.x + apartMm(rng) / w, f.y, 10.0});
         }
         const std::vector<uint16_t> words = beams.scan(placed);
         std::memcpy(ctx->scan, words.data(), words.size() * sizeof(uint16_t));

@@ -27,6 +27,7 @@ constexpr int kSearchLeds = 2;           // how far from the centre a family's r
 constexpr int kMinOwnRuns = 2;           // runs bounded on both ends an axis needs to move
 constexpr double kApartLeds = 2.5;       // another blob's centre this near a run may share it
 constexpr double kReachMarginLeds = 0.1; // what a refined neighbour's centre may be off by
+constexpr double kCloseLeds = 6.0;       // neighbours this near share slanted families too
 constexpr double kEarlierSdLeds = 0.2;   // how far a first-pass coordinate of a shared blob is off
 constexpr int kGridSteps = 8;           // integration steps per axis over the fitting region
 constexpr int kMaxRegionVertices = 4 + 2 * kMaxFamilies + 4;
@@ -354,6 +355,22 @@ void ClipToRuns(const FamilyRun* runs, int count, Region* region) {
     }
 }
 
+// The centroid of a polygon's area; false when it has none.
+bool AreaCentroid(const Pt* poly, int n, Pt* c) {
+    double area = 0.0, cx = 0.0, cy = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const Pt p = poly[i], q = poly[Next(i, n)];
+        const double cross = p.x * q.y - q.x * p.y;
+        area += cross;
+        cx += (p.x + q.x) * cross;
+        cy += (p.y + q.y) * cross;
+    }
+    if (!(std::fabs(area) > 1e-12)) return false;
+    c->x = cx / (3.0 * area);
+    c->y = cy / (3.0 * area);
+    return true;
+}
+
 // The x interval a horizontal line at y cuts from a convex polygon; false when it misses it.
 bool RowSpan(const Pt* poly, int n, double y, double* xl, double* xr) {
     double lo = kInf, hi = -kInf;
@@ -495,8 +512,8 @@ double Blend(double earlier, double c, double sd) {
 // families, so the centroid is the thickness-weighted mean position, integrated on a grid over
 // the small polygon where any radius can fit.
 //
-// *outRadius gets the largest radius that fits anywhere, *outShared whether a neighbour's
-// shadow reached some run.
+// *outRadius gets the largest radius that fits anywhere, *outShared (first pass) whether
+// neighbours' shadows cost the runs enough that a second pass should place it again.
 bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self, double* outX,
                    double* outY, double* outRadius, bool* outShared) {
     const _MINI_POLYGON& blob = ctx->blobs[self];
@@ -537,6 +554,36 @@ bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self,
     if (n < 3) return false;
     const Pt* poly = region.Poly();
     const double bx0 = region.x0, bx1 = region.x1, by0 = region.y0, by1 = region.y1;
+    // A coordinate only few runs of its own axis bound (the others lost an end to a
+    // neighbour's shadow) is better left where it was.
+    int ownX = 0, ownY = 0;
+    for (int k = 0; k < count; ++k) {
+        if (!runs[k].loClear || !runs[k].hiClear) continue;
+        (runs[k].b == 1.0 ? ownY : ownX) += 1;
+    }
+    const bool keepX = sharedX > 0 && ownX < kMinOwnRuns, keepY = sharedY > 0 && ownY < kMinOwnRuns;
+    if (!centres.useReach) {
+        // A blob that kept a coordinate, or shares shadows with a close neighbour, is worth a
+        // second pass (far neighbours in one row or column cost only the straight families'
+        // ends, which the other families make up for). Its first estimate only
+        // tells its neighbours where its disc may be, so the region's own centroid and the
+        // largest agreed radius do.
+        bool close = false;
+        if (sharedX + sharedY > 0)
+            for (int o = 0; o < centres.count && !close; ++o)
+                close = o != self && std::hypot(centres.x[o] - X, centres.y[o] - Y) < kCloseLeds;
+        *outShared = keepX || keepY || close;
+        if (*outShared) {
+            Pt c;
+            if (!AreaCentroid(poly, n, &c)) return false;
+            const double nx = keepX ? X : c.x, ny = keepY ? Y : c.y;
+            if (std::hypot(nx - X, ny - Y) > kMaxMoveLeds) return false;
+            *outX = nx;
+            *outY = ny;
+            *outRadius = rCap;
+            return true;
+        }
+    }
 
     const double dx = (bx1 - bx0) / kGridSteps, dy = (by1 - by0) / kGridSteps;
     const GridBounds bounds = BoundsOnGrid(runs, count, bx0, bx1, by0, by1, rLo, rCap, dx);
@@ -566,13 +613,6 @@ bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self,
         }
     }
     if (!(weight > 0.0)) return false;
-    // A coordinate only few runs of its own axis bound (the others merged with a neighbour's
-    // shadow) is better left where detection put it.
-    int ownX = 0, ownY = 0;
-    for (int k = 0; k < count; ++k) {
-        if (!runs[k].loClear || !runs[k].hiClear) continue;
-        (runs[k].b == 1.0 ? ownY : ownX) += 1;
-    }
     double nx = sx / weight, ny = sy / weight;
     if (centres.useReach) {
         // Neighbours' shadows now cost only the beams they may cover, so every run is this
@@ -582,9 +622,6 @@ bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self,
         const double sdY = std::sqrt(MaxOf(0.0, syy / weight - ny * ny));
         if (sharedX > 0) nx = Blend(X, nx, sdX);
         if (sharedY > 0) ny = Blend(Y, ny, sdY);
-    } else {
-        if (sharedX > 0 && ownX < kMinOwnRuns) nx = X;
-        if (sharedY > 0 && ownY < kMinOwnRuns) ny = Y;
     }
     if (std::hypot(nx - X, ny - Y) > kMaxMoveLeds) return false;
     *outX = nx;
@@ -603,8 +640,8 @@ void RefineBlobCentres(CoreContext* ctx) {
     centres.count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
     for (int b = 0; b < centres.count; ++b) centres.Set(ctx, b);
     // First pass: a neighbour whose shadow may reach a run costs that run an end. Second pass,
-    // for the blobs that happened to: the refined neighbours' discs say which of the blocked
-    // beams they may have blocked, and only those are left out.
+    // for the blobs that lost much that way: the refined neighbours' discs say which of the
+    // blocked beams they may have blocked, and only those are left out.
     bool shared[kPolygonSlots];
     bool anyShared = false;
     for (int pass = 0; pass < 2; ++pass) {
