@@ -149,12 +149,45 @@ struct BlobCentres {
     }
 };
 
+// The refined neighbours that may come near a run of some family of one axis. Family
+// coordinates of that axis are along - slope * across with |slope| <= maxSlope, so a neighbour
+// whose offset along the axis exceeds maxSlope times its offset across by more than its reach
+// and a run's length is beyond every family's test in MarkOthers.
+// The same for the unrefined neighbours KeepOwnEnd looks at: a run's middle lies within
+// kSearchLeds + maxRun + 1 of u0 and its reach is below (maxRun + 1) / 2 + kApartLeds.
+struct NearOthers {
+    int list[kPolygonSlots];
+    int count = 0;
+
+    NearOthers(const BlobCentres& centres, bool refined, int self, double along, double across,
+               bool yAxis, double maxSlope, int maxRun) {
+        const double stretch = std::sqrt(1.0 + maxSlope * maxSlope);
+        const int* from = refined ? centres.refined : centres.plain;
+        const int n = refined ? centres.refinedCount : centres.plainCount;
+        const double plainReach = (maxRun + 1) * 0.5 + kApartLeds + kSearchLeds + maxRun + 1;
+        for (int i = 0; i < n; ++i) {
+            const int o = from[i];
+            if (o == self) continue;
+            const double dAlong = std::fabs((yAxis ? centres.y[o] : centres.x[o]) - along);
+            const double dAcross = std::fabs((yAxis ? centres.x[o] : centres.y[o]) - across);
+            // The margin covers rounding and KeepOwnEnd's own: what is left out fails the
+            // tests by far more.
+            const double beyond =
+                dAlong - maxSlope * dAcross - 0.01 - 1e-6 * (1.0 + dAlong + dAcross);
+            const double reach = refined ? centres.reach[o] * stretch + maxRun + kSearchLeds + 1
+                                         : plainReach;
+            if (beyond >= reach) continue;
+            list[count++] = o;
+        }
+    }
+};
+
 // Another blob whose shadow in this family may touch or merge with the run makes that end of
 // the run its own: the run keeps only the end facing away from it (the far LED blocked by this
 // blob, the beam beyond it arrived). Returns false when both ends may be shared, or the other
 // blob sits so close that even the far end may be its shadow.
-bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, int self, FamilyRun* run,
-                int* shared) {
+bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, const NearOthers& near,
+                FamilyRun* run, int* shared) {
     const double mid = (run->lo + run->hi + 1) * 0.5;
     const double reach = (run->hi - run->lo + 1) * 0.5 + kApartLeds;
     // A neighbour farther than this from the run's middle on the quick numbers is beyond its
@@ -163,9 +196,8 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, int self, Fa
         reach + 1e-9 * (1.0 + (std::fabs(run->a) + std::fabs(run->b)) * BlobCentres::kOrdinary +
                         std::fabs(mid));
     bool sharedLo = false, sharedHi = false;
-    for (int i = 0; i < centres.plainCount; ++i) {
-        const int o = centres.plain[i];
-        if (o == self) continue;
+    for (int i = 0; i < near.count; ++i) {
+        const int o = near.list[i];
         // Far neighbours are skipped without the two divisions below; whatever is nearer is
         // decided on exactly the numbers it always was.
         if (std::fabs(run->a * centres.x[o] + run->b * centres.y[o] - mid) >= quickReach) continue;
@@ -192,13 +224,13 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, int self, Fa
     return true;
 }
 
+
 // Marks the beams of a family that refined neighbours near coordinate u0 may shadow. False
 // when there are more than the family can hold.
-bool MarkOthers(const BlobCentres& centres, int self, const FamilyRun& run, double u0,
-                int maxRun, FamilyBeams* beams) {
-    for (int i = 0; i < centres.refinedCount; ++i) {
-        const int o = centres.refined[i];
-        if (o == self) continue;
+bool MarkOthers(const BlobCentres& centres, const NearOthers& near, const FamilyRun& run,
+                double u0, int maxRun, FamilyBeams* beams) {
+    for (int i = 0; i < near.count; ++i) {
+        const int o = near.list[i];
         const double u = run.a * centres.x[o] + run.b * centres.y[o];
         const double w = centres.reach[o] * run.stretch;
         if (!(std::fabs(u - u0) < w + maxRun + kSearchLeds + 1)) continue;
@@ -217,14 +249,25 @@ int CollectRuns(const CoreContext* ctx, const BlobCentres& centres, int self, do
     const int maxRun = MaxOf(1, static_cast<int>(kMaxRunMm / ctx->mmPerLed));
     int count = 0;
     const int hY = ctx->halfLinesY, hX = ctx->halfLinesX;
+    double maxS = 0.0, maxT = 0.0;
+    for (int i = -hY; i <= hY; ++i)
+        maxS = MaxOf(maxS, std::fabs(static_cast<double>(ctx->lineSlope[i + hY]) * px / py));
+    for (int j = -hX; j <= hX; ++j) {
+        const double s = ctx->lineSlope[ctx->linesY + hY + j];
+        if (j != 0 && s != 0.0) maxT = MaxOf(maxT, std::fabs((1.0 / s) * py / px));
+    }
+    const NearOthers refinedY(centres, true, self, Y, X, true, maxS, maxRun);
+    const NearOthers refinedX(centres, true, self, X, Y, false, maxT, maxRun);
+    const NearOthers plainY(centres, false, self, Y, X, true, maxS, maxRun);
+    const NearOthers plainX(centres, false, self, X, Y, false, maxT, maxRun);
     for (int i = -hY; i <= hY && count < kMaxFamilies; ++i) {
         // Y line i: Y = r + 0.5 + S*X.
         const double S = static_cast<double>(ctx->lineSlope[i + hY]) * px / py;
         FamilyRun run{-S, 1.0, std::sqrt(1.0 + S * S), 0, 0, false, false, 0, 0};
         FamilyBeams beams{ctx, true, i, ctx->linesY - 1 - hY - i};
-        if (!MarkOthers(centres, self, run, Y - S * X, maxRun, &beams)) return 0;
+        if (!MarkOthers(centres, refinedY, run, Y - S * X, maxRun, &beams)) return 0;
         if (FindRun(beams, Y - S * X, maxRun, &run, sharedY) &&
-            KeepOwnEnd(ctx, centres, self, &run, sharedY))
+            KeepOwnEnd(ctx, centres, plainY, &run, sharedY))
             runs[count++] = run;
     }
     for (int j = -hX; j <= hX && count < kMaxFamilies; ++j) {
@@ -234,9 +277,9 @@ int CollectRuns(const CoreContext* ctx, const BlobCentres& centres, int self, do
         const double T = j == 0 ? 0.0 : (1.0 / s) * py / px;
         FamilyRun run{1.0, -T, std::sqrt(1.0 + T * T), 0, 0, false, false, 0, 0};
         FamilyBeams beams{ctx, false, j, ctx->linesY - 1 - hY - j};
-        if (!MarkOthers(centres, self, run, X - T * Y, maxRun, &beams)) return 0;
+        if (!MarkOthers(centres, refinedX, run, X - T * Y, maxRun, &beams)) return 0;
         if (FindRun(beams, X - T * Y, maxRun, &run, sharedX) &&
-            KeepOwnEnd(ctx, centres, self, &run, sharedX))
+            KeepOwnEnd(ctx, centres, plainX, &run, sharedX))
             runs[count++] = run;
     }
     return count;
@@ -411,39 +454,46 @@ inline Pair PairMin(Pair a, Pair b) { return b < a ? b : a; }
 // once (no branches, so the compiler may use vector instructions); min and max do not depend on
 // the order of the terms.
 struct GridBounds {
+    // A family's term in units of the radius: at column pair j of a row at y the coordinate is
+    // rowU + off[j] with rowU = a0 + b * y, and the bound max(u - near, far - u) (lower) or
+    // min(u - near, far - u) (upper). The column offsets stay the same on every row.
     struct Term {
-        double a0, b, step, inv, near, far;  // a0 = a times the first column's x
+        double a0, b, near, far;
+        Pair off[kGridPairs];
     };
     Term lower[kMaxFamilies], upper[kMaxFamilies];
     int lowerCount = 0, upperCount = 0;
 
+    static Term Make(double a0, double b, double step, double inv, double near, double far) {
+        Term t{a0 * inv, b * inv, near * inv, far * inv, {}};
+        for (int j = 0; j < kGridPairs; ++j) t.off[j] = Pair{2.0 * j, 2.0 * j + 1} * (step * inv);
+        return t;
+    }
+
     // low, high: kGridSteps columns each. The four column pairs are spelled out so that they
     // stay in registers across the families.
     void Row(double y, double rLo, double rCap, double* low, double* high) const {
-        const Pair c0 = {0, 1}, c1 = {2, 3}, c2 = {4, 5}, c3 = {6, 7};
         Pair l0 = Splat(rLo), l1 = l0, l2 = l0, l3 = l0;
         for (int k = 0; k < lowerCount; ++k) {
             const Term& t = lower[k];
-            const Pair rowU = Splat(t.a0 + t.b * y), step = Splat(t.step), inv = Splat(t.inv);
-            const Pair near = Splat(t.near), far = Splat(t.far);
-            auto at = [&](Pair c) {
-                const Pair u = rowU + c * step;
-                return PairMax(u - near, far - u) * inv;
+            const Pair rowU = Splat(t.a0 + t.b * y), near = Splat(t.near), far = Splat(t.far);
+            auto at = [&](Pair off) {
+                const Pair u = rowU + off;
+                return PairMax(u - near, far - u);
             };
-            l0 = PairMax(l0, at(c0)), l1 = PairMax(l1, at(c1));
-            l2 = PairMax(l2, at(c2)), l3 = PairMax(l3, at(c3));
+            l0 = PairMax(l0, at(t.off[0])), l1 = PairMax(l1, at(t.off[1]));
+            l2 = PairMax(l2, at(t.off[2])), l3 = PairMax(l3, at(t.off[3]));
         }
         Pair h0 = Splat(rCap), h1 = h0, h2 = h0, h3 = h0;
         for (int k = 0; k < upperCount; ++k) {
             const Term& t = upper[k];
-            const Pair rowU = Splat(t.a0 + t.b * y), step = Splat(t.step), inv = Splat(t.inv);
-            const Pair near = Splat(t.near), far = Splat(t.far);
-            auto at = [&](Pair c) {
-                const Pair u = rowU + c * step;
-                return PairMin(u - near, far - u) * inv;
+            const Pair rowU = Splat(t.a0 + t.b * y), near = Splat(t.near), far = Splat(t.far);
+            auto at = [&](Pair off) {
+                const Pair u = rowU + off;
+                return PairMin(u - near, far - u);
             };
-            h0 = PairMin(h0, at(c0)), h1 = PairMin(h1, at(c1));
-            h2 = PairMin(h2, at(c2)), h3 = PairMin(h3, at(c3));
+            h0 = PairMin(h0, at(t.off[0])), h1 = PairMin(h1, at(t.off[1]));
+            h2 = PairMin(h2, at(t.off[2])), h3 = PairMin(h3, at(t.off[3]));
         }
         const Pair lows[kGridPairs] = {l0, l1, l2, l3}, highs[kGridPairs] = {h0, h1, h2, h3};
         for (int c = 0; c < kGridPairs; ++c) {
@@ -486,14 +536,17 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
         r.highMax = MinOf(uMax - loOut, hiOut - uMin) * inv;
         if (r.lowMin > lowFloor) lowFloor = r.lowMin, floorFamily = k;
         if (r.highMax < highCeiling) highCeiling = r.highMax, ceilingFamily = k;
-        g.lower[k] = GridBounds::Term{f.a * firstX, f.b, f.a * dx, inv, loIn, hiIn};
-        g.upper[k] = GridBounds::Term{f.a * firstX, f.b, f.a * dx, inv, loOut, hiOut};
     }
     for (int k = 0; k < count; ++k) {
+        const FamilyRun& f = runs[k];
+        const double inv = 1.0 / f.stretch;
         if (k == floorFamily || !(range[k].lowMax <= lowFloor))
-            g.lower[g.lowerCount++] = g.lower[k];
+            g.lower[g.lowerCount++] =
+                GridBounds::Make(f.a * firstX, f.b, f.a * dx, inv, f.lo + 0.5, f.hi + 0.5);
         if (k == ceilingFamily || !(range[k].highMin >= highCeiling))
-            g.upper[g.upperCount++] = g.upper[k];
+            g.upper[g.upperCount++] =
+                GridBounds::Make(f.a * firstX, f.b, f.a * dx, inv, f.loClear ? f.lo - 0.5 : -1e30,
+                                 f.hiClear ? f.hi + 1.5 : 1e30);
     }
     return g;
 }
