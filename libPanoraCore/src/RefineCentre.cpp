@@ -56,6 +56,7 @@ struct FamilyBeams {
     double otherLo[kMaxOthers], otherHi[kMaxOthers];
     int others = 0;
 
+    FamilyBeams() : ctx(nullptr), first(0), last(-1), entry0(0), entryStep(0), bit(0) {}
     FamilyBeams(const CoreContext* c, bool yAxis, int line, int b) : ctx(c), bit(b) {
         const int n = yAxis ? c->ledCountY : c->ledCountX;
         const int pad = MaxOf(yAxis ? c->padLedsY : c->padLedsX, 0);
@@ -241,45 +242,63 @@ bool MarkOthers(const BlobCentres& centres, const NearOthers& near, const Family
     return true;
 }
 
+// The line families of the frame, the same for every blob: each one's coordinate and beams,
+// with the most any family of an axis slants (for NearOthers).
+struct Families {
+    int count = 0, maxRun = 1;
+    double maxS = 0.0, maxT = 0.0;
+    FamilyRun run[kMaxFamilies];  // a, b and stretch set, the rest blank
+    FamilyBeams beams[kMaxFamilies];
+    bool yAxis[kMaxFamilies];
+
+    explicit Families(const CoreContext* ctx) {
+        const double px = ctx->pitchX, py = ctx->pitchY;
+        maxRun = MaxOf(1, static_cast<int>(kMaxRunMm / ctx->mmPerLed));
+        const int hY = ctx->halfLinesY, hX = ctx->halfLinesX;
+        for (int i = -hY; i <= hY && count < kMaxFamilies; ++i) {
+            // Y line i: Y = r + 0.5 + S*X.
+            const double S = static_cast<double>(ctx->lineSlope[i + hY]) * px / py;
+            maxS = MaxOf(maxS, std::fabs(S));
+            Add(FamilyRun{-S, 1.0, std::sqrt(1.0 + S * S), 0, 0, false, false, 0, 0},
+                FamilyBeams{ctx, true, i, ctx->linesY - 1 - hY - i}, true);
+        }
+        for (int j = -hX; j <= hX && count < kMaxFamilies; ++j) {
+            // X line j: X = r + 0.5 + T*Y, T from the slope table's dy/dx.
+            const double s = ctx->lineSlope[ctx->linesY + hY + j];
+            if (j != 0 && s == 0.0) continue;
+            const double T = j == 0 ? 0.0 : (1.0 / s) * py / px;
+            maxT = MaxOf(maxT, std::fabs(T));
+            Add(FamilyRun{1.0, -T, std::sqrt(1.0 + T * T), 0, 0, false, false, 0, 0},
+                FamilyBeams{ctx, false, j, ctx->linesY - 1 - hY - j}, false);
+        }
+    }
+
+    void Add(const FamilyRun& r, const FamilyBeams& b, bool y) {
+        run[count] = r;
+        beams[count] = b;
+        yAxis[count++] = y;
+    }
+};
+
 // Collects the runs of every family around blob `self`'s centre (X, Y in LED units).
 // sharedX, sharedY count the families of each axis a neighbour's shadow reached.
-int CollectRuns(const CoreContext* ctx, const BlobCentres& centres, int self, double X, double Y,
-                FamilyRun* runs, int* sharedX, int* sharedY) {
-    const double px = ctx->pitchX, py = ctx->pitchY;
-    const int maxRun = MaxOf(1, static_cast<int>(kMaxRunMm / ctx->mmPerLed));
+int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
+                int self, double X, double Y, FamilyRun* runs, int* sharedX, int* sharedY) {
+    const int maxRun = families.maxRun;
+    const NearOthers refinedY(centres, true, self, Y, X, true, families.maxS, maxRun);
+    const NearOthers refinedX(centres, true, self, X, Y, false, families.maxT, maxRun);
+    const NearOthers plainY(centres, false, self, Y, X, true, families.maxS, maxRun);
+    const NearOthers plainX(centres, false, self, X, Y, false, families.maxT, maxRun);
     int count = 0;
-    const int hY = ctx->halfLinesY, hX = ctx->halfLinesX;
-    double maxS = 0.0, maxT = 0.0;
-    for (int i = -hY; i <= hY; ++i)
-        maxS = MaxOf(maxS, std::fabs(static_cast<double>(ctx->lineSlope[i + hY]) * px / py));
-    for (int j = -hX; j <= hX; ++j) {
-        const double s = ctx->lineSlope[ctx->linesY + hY + j];
-        if (j != 0 && s != 0.0) maxT = MaxOf(maxT, std::fabs((1.0 / s) * py / px));
-    }
-    const NearOthers refinedY(centres, true, self, Y, X, true, maxS, maxRun);
-    const NearOthers refinedX(centres, true, self, X, Y, false, maxT, maxRun);
-    const NearOthers plainY(centres, false, self, Y, X, true, maxS, maxRun);
-    const NearOthers plainX(centres, false, self, X, Y, false, maxT, maxRun);
-    for (int i = -hY; i <= hY && count < kMaxFamilies; ++i) {
-        // Y line i: Y = r + 0.5 + S*X.
-        const double S = static_cast<double>(ctx->lineSlope[i + hY]) * px / py;
-        FamilyRun run{-S, 1.0, std::sqrt(1.0 + S * S), 0, 0, false, false, 0, 0};
-        FamilyBeams beams{ctx, true, i, ctx->linesY - 1 - hY - i};
-        if (!MarkOthers(centres, refinedY, run, Y - S * X, maxRun, &beams)) return 0;
-        if (FindRun(beams, Y - S * X, maxRun, &run, sharedY) &&
-            KeepOwnEnd(ctx, centres, plainY, &run, sharedY))
-            runs[count++] = run;
-    }
-    for (int j = -hX; j <= hX && count < kMaxFamilies; ++j) {
-        // X line j: X = r + 0.5 + T*Y, T from the slope table's dy/dx.
-        const double s = ctx->lineSlope[ctx->linesY + hY + j];
-        if (j != 0 && s == 0.0) continue;
-        const double T = j == 0 ? 0.0 : (1.0 / s) * py / px;
-        FamilyRun run{1.0, -T, std::sqrt(1.0 + T * T), 0, 0, false, false, 0, 0};
-        FamilyBeams beams{ctx, false, j, ctx->linesY - 1 - hY - j};
-        if (!MarkOthers(centres, refinedX, run, X - T * Y, maxRun, &beams)) return 0;
-        if (FindRun(beams, X - T * Y, maxRun, &run, sharedX) &&
-            KeepOwnEnd(ctx, centres, plainX, &run, sharedX))
+    for (int k = 0; k < families.count; ++k) {
+        const bool y = families.yAxis[k];
+        FamilyRun run = families.run[k];
+        FamilyBeams beams = families.beams[k];
+        const double u0 = run.a * X + run.b * Y;
+        int* shared = y ? sharedY : sharedX;
+        if (!MarkOthers(centres, y ? refinedY : refinedX, run, u0, maxRun, &beams)) return 0;
+        if (FindRun(beams, u0, maxRun, &run, shared) &&
+            KeepOwnEnd(ctx, centres, y ? plainY : plainX, &run, shared))
             runs[count++] = run;
     }
     return count;
@@ -567,8 +586,8 @@ double Blend(double earlier, double c, double sd) {
 //
 // *outRadius gets the largest radius that fits anywhere, *outShared (first pass) whether
 // neighbours' shadows cost the runs enough that a second pass should place it again.
-bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self, double* outX,
-                   double* outY, double* outRadius, bool* outShared) {
+bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
+                   int self, double* outX, double* outY, double* outRadius, bool* outShared) {
     const _MINI_POLYGON& blob = ctx->blobs[self];
     const double px = ctx->pitchX, py = ctx->pitchY;
     const double X = blob.cx / px, Y = blob.cy / py;
@@ -580,7 +599,7 @@ bool RefinedCentre(const CoreContext* ctx, const BlobCentres& centres, int self,
     }
     FamilyRun runs[kMaxFamilies];
     int sharedX = 0, sharedY = 0;
-    const int found = CollectRuns(ctx, centres, self, X, Y, runs, &sharedX, &sharedY);
+    const int found = CollectRuns(ctx, families, centres, self, X, Y, runs, &sharedX, &sharedY);
     *outShared = sharedX + sharedY > 0;
     if (found < kMinFamilies) return false;
     double rLo, rHi;
@@ -692,6 +711,8 @@ void RefineBlobCentres(CoreContext* ctx) {
     BlobCentres centres;
     centres.count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
     for (int b = 0; b < centres.count; ++b) centres.Set(ctx, b);
+    if (centres.count == 0) return;
+    const Families families(ctx);
     // First pass: a neighbour whose shadow may reach a run costs that run an end. Second pass,
     // for the blobs that lost much that way: the refined neighbours' discs say which of the
     // blocked beams they may have blocked, and only those are left out.
@@ -706,7 +727,8 @@ void RefineBlobCentres(CoreContext* ctx) {
             double X, Y, radius;
             bool sharedNow = false;
             if (pass == 0) centres.reach[b] = 0.0;
-            const bool refined = RefinedCentre(ctx, centres, b, &X, &Y, &radius, &sharedNow);
+            const bool refined =
+                RefinedCentre(ctx, families, centres, b, &X, &Y, &radius, &sharedNow);
             if (pass == 0) shared[b] = sharedNow, anyShared = anyShared || sharedNow;
             if (!refined) continue;
             blob.cx = static_cast<float>(X * ctx->pitchX);
