@@ -127,6 +127,9 @@ struct BlobCentres {
     int count;
     bool useReach = false;
     double x[kPolygonSlots], y[kPolygonSlots], reach[kPolygonSlots];
+    // Where detection put each blob (LED units): no pass moves a centre farther than
+    // kMaxMoveLeds from there.
+    double detectedX[kPolygonSlots], detectedY[kPolygonSlots];
     // The blobs whose shadows cost runs an end, and (with useReach) those worked out beam by beam.
     int plain[kPolygonSlots], refined[kPolygonSlots];
     int plainCount = 0, refinedCount = 0;
@@ -570,6 +573,10 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
     return g;
 }
 
+bool WithinMove(const BlobCentres& centres, int self, double x, double y) {
+    return std::hypot(x - centres.detectedX[self], y - centres.detectedY[self]) <= kMaxMoveLeds;
+}
+
 // Weighs an earlier value of a coordinate against the region's centroid c, each by the inverse
 // of its variance.
 double Blend(double earlier, double c, double sd) {
@@ -649,7 +656,7 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
             Pt c;
             if (!AreaCentroid(poly, n, &c)) return false;
             const double nx = keepX ? X : c.x, ny = keepY ? Y : c.y;
-            if (std::hypot(nx - X, ny - Y) > kMaxMoveLeds) return false;
+            if (!WithinMove(centres, self, nx, ny)) return false;
             *outX = nx;
             *outY = ny;
             *outRadius = rCap;
@@ -695,7 +702,7 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
         if (sharedX > 0) nx = Blend(X, nx, sdX);
         if (sharedY > 0) ny = Blend(Y, ny, sdY);
     }
-    if (std::hypot(nx - X, ny - Y) > kMaxMoveLeds) return false;
+    if (!WithinMove(centres, self, nx, ny)) return false;
     *outX = nx;
     *outY = ny;
     *outRadius = radius;
@@ -710,7 +717,11 @@ void RefineBlobCentres(CoreContext* ctx) {
     if (ctx == nullptr || ctx->mmPerLed <= 0.0f) return;
     BlobCentres centres;
     centres.count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
-    for (int b = 0; b < centres.count; ++b) centres.Set(ctx, b);
+    for (int b = 0; b < centres.count; ++b) {
+        centres.Set(ctx, b);
+        centres.detectedX[b] = ctx->blobs[b].cx / static_cast<double>(ctx->pitchX);
+        centres.detectedY[b] = ctx->blobs[b].cy / static_cast<double>(ctx->pitchY);
+    }
     if (centres.count == 0) return;
     const Families families(ctx);
     // First pass: a neighbour whose shadow may reach a run costs that run an end. Second pass,
