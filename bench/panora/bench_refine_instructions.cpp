@@ -40,25 +40,12 @@ int main(int argc, char** argv) {
     const double mm = model->geometry.mmPerLed();
     const double w = model->geometry.ledsX * mm, h = model->geometry.ledsY * mm;
     std::mt19937 rng(static_cast<uint32_t>(777 + fingers));
-    std::uniform_real_distribution<double> pos(0.1, 0.9), apartMm(20.0, 24.0);
     // "pairs": the fingers come in pairs 20-24 mm apart in one row, the pairs kept apart.
     const bool pairs = argc == 5 && std::strcmp(argv[4], "pairs") == 0;
-    const double keepMm = pairs ? 30.0 + 2 * 24.0 : 30.0;
     long touches = 0;
     for (int frame = 0; frame < frames; ++frame) {
-        std::vector<VirtualFrame::Finger> placed;
-        for (int tries = 0; static_cast<int>(placed.size()) < fingers && tries < 100000; ++tries) {
-            const VirtualFrame::Finger f{static_cast<int>(placed.size()) + 1, pos(rng), pos(rng),
-                                         10.0};
-            bool apart = true;
-            for (const auto& o : placed)
-                apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= keepMm;
-            if (!apart) continue;
-            placed.push_back(f);
-            if (pairs && static_cast<int>(placed.size()) < fingers)
-                placed.push_back(VirtualFrame::Finger{static_cast<int>(placed.size()) + 1,
-                                                      f.x + apartMm(rng) / w, f.y, 10.0});
-        }
+        const std::vector<VirtualFrame::Finger> placed =
+            blobbench::SpreadFingers(rng, w, h, fingers, 30.0, pairs);
         const std::vector<uint16_t> words = beams.scan(placed);
         std::memcpy(ctx->scan, words.data(), words.size() * sizeof(uint16_t));
         findBlobs_Improved(ctx.get());

@@ -26,31 +26,14 @@ constexpr int kFramesPerLoop = 240;  // two seconds of a 120 Hz frame
 constexpr double kMinSeparationMm = 30.0;
 constexpr double kCircleMm = 6.0;
 
-// Finger centres at least kMinSeparationMm apart, drawn with a fixed seed.
-// With `closePairs` the fingers come in pairs 20-24 mm apart in one row, the closest the
-// accuracy targets name, so that every touch shares shadows with its partner and is refined
-// twice; the pairs keep kMinSeparationMm plus their spread from each other.
+// Finger centres at least kMinSeparationMm apart (or close pairs, see SpreadFingers), drawn
+// with a fixed seed.
 std::vector<VirtualFrame::Finger> SeparatedFingers(const VirtualFrame::FrameModel& model, int n,
                                                    bool closePairs) {
     const double mm = model.geometry.mmPerLed();
-    const double w = model.geometry.ledsX * mm, h = model.geometry.ledsY * mm;
     std::mt19937 rng(static_cast<uint32_t>(4242 + n));
-    std::uniform_real_distribution<double> pos(0.1, 0.9), apartMm(20.0, 24.0);
-    const double keepMm = closePairs ? kMinSeparationMm + 2 * 24.0 : kMinSeparationMm;
-    std::vector<VirtualFrame::Finger> fingers;
-    while (static_cast<int>(fingers.size()) < n) {
-        const VirtualFrame::Finger f{static_cast<int>(fingers.size()) + 1, pos(rng), pos(rng),
-                                     10.0};
-        bool apart = true;
-        for (const auto& o : fingers)
-            apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= keepMm;
-        if (!apart) continue;
-        fingers.push_back(f);
-        if (closePairs && static_cast<int>(fingers.size()) < n)
-            fingers.push_back(VirtualFrame::Finger{static_cast<int>(fingers.size()) + 1,
-                                                   f.x + apartMm(rng) / w, f.y, 10.0});
-    }
-    return fingers;
+    return blobbench::SpreadFingers(rng, model.geometry.ledsX * mm, model.geometry.ledsY * mm, n,
+                                    kMinSeparationMm, closePairs);
 }
 
 std::vector<std::vector<uint16_t>> FrameWords(const VirtualFrame::FrameModel& model, int n,

@@ -141,4 +141,28 @@ private:
     std::mt19937 rng_;
 };
 
+// n 10 mm fingers in the middle 80 % of a w x h mm surface, at least minMm apart. With
+// closePairs they come in pairs 20-24 mm apart in one row, the closest the accuracy targets
+// name, so that every touch shares shadows with its partner; the pairs then keep minMm plus
+// their spread from each other. Fewer when 100 000 draws found no room.
+inline std::vector<VirtualFrame::Finger> SpreadFingers(std::mt19937& rng, double w, double h,
+                                                       int n, double minMm, bool closePairs) {
+    std::uniform_real_distribution<double> pos(0.1, 0.9), apartMm(20.0, 24.0);
+    const double keepMm = closePairs ? minMm + 2 * 24.0 : minMm;
+    std::vector<VirtualFrame::Finger> fingers;
+    for (int tries = 0; static_cast<int>(fingers.size()) < n && tries < 100000; ++tries) {
+        const VirtualFrame::Finger f{static_cast<int>(fingers.size()) + 1, pos(rng), pos(rng),
+                                     10.0};
+        bool apart = true;
+        for (const auto& o : fingers)
+            apart = apart && std::hypot((f.x - o.x) * w, (f.y - o.y) * h) >= keepMm;
+        if (!apart) continue;
+        fingers.push_back(f);
+        if (closePairs && static_cast<int>(fingers.size()) < n)
+            fingers.push_back(VirtualFrame::Finger{static_cast<int>(fingers.size()) + 1,
+                                                   f.x + apartMm(rng) / w, f.y, 10.0});
+    }
+    return fingers;
+}
+
 }  // namespace blobbench

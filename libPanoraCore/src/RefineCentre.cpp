@@ -492,32 +492,30 @@ struct GridBounds {
         return t;
     }
 
-    // low, high: kGridSteps columns each. The four column pairs are spelled out so that they
-    // stay in registers across the families.
+    // The greatest (lower terms) or least (upper terms) of the terms at the four column pairs,
+    // from `start`. The pairs are spelled out so that they stay in registers across the terms.
+    template <bool kLeast>
+    static void Fold(const Term* terms, int count, double y, double start, Pair* out) {
+        auto pick = [](Pair a, Pair b) { return kLeast ? PairMin(a, b) : PairMax(a, b); };
+        Pair v0 = Splat(start), v1 = v0, v2 = v0, v3 = v0;
+        for (int k = 0; k < count; ++k) {
+            const Term& t = terms[k];
+            const Pair rowU = Splat(t.a0 + t.b * y), near = Splat(t.near), far = Splat(t.far);
+            auto at = [&](Pair off) {
+                const Pair u = rowU + off;
+                return pick(u - near, far - u);
+            };
+            v0 = pick(v0, at(t.off[0])), v1 = pick(v1, at(t.off[1]));
+            v2 = pick(v2, at(t.off[2])), v3 = pick(v3, at(t.off[3]));
+        }
+        out[0] = v0, out[1] = v1, out[2] = v2, out[3] = v3;
+    }
+
+    // low, high: kGridSteps columns each.
     void Row(double y, double rLo, double rCap, double* low, double* high) const {
-        Pair l0 = Splat(rLo), l1 = l0, l2 = l0, l3 = l0;
-        for (int k = 0; k < lowerCount; ++k) {
-            const Term& t = lower[k];
-            const Pair rowU = Splat(t.a0 + t.b * y), near = Splat(t.near), far = Splat(t.far);
-            auto at = [&](Pair off) {
-                const Pair u = rowU + off;
-                return PairMax(u - near, far - u);
-            };
-            l0 = PairMax(l0, at(t.off[0])), l1 = PairMax(l1, at(t.off[1]));
-            l2 = PairMax(l2, at(t.off[2])), l3 = PairMax(l3, at(t.off[3]));
-        }
-        Pair h0 = Splat(rCap), h1 = h0, h2 = h0, h3 = h0;
-        for (int k = 0; k < upperCount; ++k) {
-            const Term& t = upper[k];
-            const Pair rowU = Splat(t.a0 + t.b * y), near = Splat(t.near), far = Splat(t.far);
-            auto at = [&](Pair off) {
-                const Pair u = rowU + off;
-                return PairMin(u - near, far - u);
-            };
-            h0 = PairMin(h0, at(t.off[0])), h1 = PairMin(h1, at(t.off[1]));
-            h2 = PairMin(h2, at(t.off[2])), h3 = PairMin(h3, at(t.off[3]));
-        }
-        const Pair lows[kGridPairs] = {l0, l1, l2, l3}, highs[kGridPairs] = {h0, h1, h2, h3};
+        Pair lows[kGridPairs], highs[kGridPairs];
+        Fold<false>(lower, lowerCount, y, rLo, lows);
+        Fold<true>(upper, upperCount, y, rCap, highs);
         for (int c = 0; c < kGridPairs; ++c) {
             low[2 * c] = lows[c][0], low[2 * c + 1] = lows[c][1];
             high[2 * c] = highs[c][0], high[2 * c + 1] = highs[c][1];
