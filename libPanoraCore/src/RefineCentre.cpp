@@ -228,21 +228,32 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, const NearOt
     return true;
 }
 
-
-// Marks the beams of a family that refined neighbours near coordinate u0 may shadow. False
-// when there are more than the family can hold.
-bool MarkOthers(const BlobCentres& centres, const NearOthers& near, const FamilyRun& run,
+// Marks the beams of a family that refined neighbours near coordinate u0 may shadow. Past the
+// intervals a family holds, a new one is merged into the one whose span grows least: a wider
+// span only leaves out more beams, never claims one for this blob.
+void MarkOthers(const BlobCentres& centres, const NearOthers& near, const FamilyRun& run,
                 double u0, int maxRun, FamilyBeams* beams) {
     for (int i = 0; i < near.count; ++i) {
         const int o = near.list[i];
         const double u = run.a * centres.x[o] + run.b * centres.y[o];
         const double w = centres.reach[o] * run.stretch;
         if (!(std::fabs(u - u0) < w + maxRun + kSearchLeds + 1)) continue;
-        if (beams->others == FamilyBeams::kMaxOthers) return false;
-        beams->otherLo[beams->others] = u - w;
-        beams->otherHi[beams->others++] = u + w;
+        if (beams->others < FamilyBeams::kMaxOthers) {
+            beams->otherLo[beams->others] = u - w;
+            beams->otherHi[beams->others++] = u + w;
+            continue;
+        }
+        int best = 0;
+        double bestGrowth = kInf;
+        for (int k = 0; k < beams->others; ++k) {
+            const double growth = MaxOf(beams->otherHi[k], u + w) -
+                                  MinOf(beams->otherLo[k], u - w) -
+                                  (beams->otherHi[k] - beams->otherLo[k]);
+            if (growth < bestGrowth) bestGrowth = growth, best = k;
+        }
+        beams->otherLo[best] = MinOf(beams->otherLo[best], u - w);
+        beams->otherHi[best] = MaxOf(beams->otherHi[best], u + w);
     }
-    return true;
 }
 
 // The line families of the frame, the same for every blob: each one's coordinate and beams,
@@ -299,7 +310,7 @@ int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCent
         FamilyBeams beams = families.beams[k];
         const double u0 = run.a * X + run.b * Y;
         int* shared = y ? sharedY : sharedX;
-        if (!MarkOthers(centres, y ? refinedY : refinedX, run, u0, maxRun, &beams)) return 0;
+        MarkOthers(centres, y ? refinedY : refinedX, run, u0, maxRun, &beams);
         if (FindRun(beams, u0, maxRun, &run, shared) &&
             KeepOwnEnd(ctx, centres, y ? plainY : plainX, &run, shared))
             runs[count++] = run;
