@@ -536,9 +536,11 @@ struct GridBounds {
 
 GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1, double by0,
                         double by1, double rLo, double rCap, double dx) {
-    // Per family: the term's least and greatest value on the box, for both bounds.
+    // Per family: the term's least and greatest value on the box, for both bounds, and the beam
+    // centres the terms are measured from.
     struct Range {
         double lowMin, lowMax, highMin, highMax;
+        double loIn, hiIn, loOut, hiOut, inv;
     };
     Range range[kMaxFamilies];
     GridBounds g;
@@ -561,6 +563,7 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
         const double uMin = MinOf(ax0, ax1) + MinOf(by0f, by1f) - slack;
         const double uMax = MaxOf(ax0, ax1) + MaxOf(by0f, by1f) + slack;
         Range& r = range[k];
+        r.loIn = loIn, r.hiIn = hiIn, r.loOut = loOut, r.hiOut = hiOut, r.inv = inv;
         r.lowMin = MaxOf(uMin - loIn, hiIn - uMax) * inv;
         r.lowMax = MaxOf(uMax - loIn, hiIn - uMin) * inv;
         r.highMin = MinOf(uMin - loOut, hiOut - uMax) * inv;
@@ -570,14 +573,13 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
     }
     for (int k = 0; k < count; ++k) {
         const FamilyRun& f = runs[k];
-        const double inv = 1.0 / f.stretch;
-        if (k == floorFamily || !(range[k].lowMax <= lowFloor))
+        const Range& r = range[k];
+        if (k == floorFamily || !(r.lowMax <= lowFloor))
             g.lower[g.lowerCount++] =
-                GridBounds::Make(f.a * firstX, f.b, f.a * dx, inv, f.lo + 0.5, f.hi + 0.5);
-        if (k == ceilingFamily || !(range[k].highMin >= highCeiling))
+                GridBounds::Make(f.a * firstX, f.b, f.a * dx, r.inv, r.loIn, r.hiIn);
+        if (k == ceilingFamily || !(r.highMin >= highCeiling))
             g.upper[g.upperCount++] =
-                GridBounds::Make(f.a * firstX, f.b, f.a * dx, inv, f.loClear ? f.lo - 0.5 : -1e30,
-                                 f.hiClear ? f.hi + 1.5 : 1e30);
+                GridBounds::Make(f.a * firstX, f.b, f.a * dx, r.inv, r.loOut, r.hiOut);
     }
     return g;
 }
