@@ -655,9 +655,9 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     if (!centres.useReach) {
         // A blob that kept a coordinate, or shares shadows with a close neighbour, is worth a
         // second pass (far neighbours in one row or column cost only the straight families'
-        // ends, which the other families make up for). Its first estimate only
-        // tells its neighbours where its disc may be, so the region's own centroid and the
-        // largest agreed radius do.
+        // ends, which the other families make up for). Its first estimate only tells its
+        // neighbours where its disc may be, so the region's own centroid and the largest agreed
+        // radius do.
         bool close = false;
         if (sharedX + sharedY > 0)
             for (int o = 0; o < centres.count && !close; ++o)
