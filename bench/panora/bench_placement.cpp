@@ -16,8 +16,8 @@
 //
 // Usage: panora_bench_placement [--all] [--trials N] [--model NAME] [--diameter MM] [--dump FILE]
 // Prints one markdown table; without --all the default, 27-inch and 120-inch models. --dump
-// writes one line per finger (set, finger x, y, error mm or -1 when missed, ghosts of the trial)
-// for looking into the tail.
+// writes one line per finger (set, finger x, y, error mm or -1 when missed, ghosts of the trial,
+// signed x and y error in mm) for looking into the tail.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -105,11 +105,17 @@ private:
             });
         const size_t matched = matches.size();
         if (g_dump != nullptr) {
-            std::vector<double> error(fingers.size(), -1.0);
-            for (const blobbench::Matched& p : matches) error[p.finger] = p.mm;
+            std::vector<double> error(fingers.size(), -1.0), ex(fingers.size(), 0.0),
+                ey(fingers.size(), 0.0);
+            for (const blobbench::Matched& p : matches) {
+                error[p.finger] = p.mm;
+                ex[p.finger] = (touches[p.touch].x - fingers[p.finger].x) * widthMm_;
+                ey[p.finger] = (touches[p.touch].y - fingers[p.finger].y) * heightMm_;
+            }
             for (size_t f = 0; f < fingers.size(); ++f)
-                std::fprintf(g_dump, "%s %.6f %.6f %.3f %zu\n", tally.name, fingers[f].x,
-                             fingers[f].y, error[f], touches.size() - matched);
+                std::fprintf(g_dump, "%s %.6f %.6f %.3f %zu %.3f %.3f\n", tally.name,
+                             fingers[f].x, fingers[f].y, error[f], touches.size() - matched,
+                             ex[f], ey[f]);
         }
         for (const blobbench::Matched& p : matches) {
             const double edge = EdgeDistanceMm(fingers[p.finger]);

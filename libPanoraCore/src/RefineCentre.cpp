@@ -35,12 +35,17 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // One line family's evidence: u = a*X + b*Y is the family's coordinate across its beams (beam r
 // runs along u = r + 0.5); `stretch` turns a radius into the half-width of the disc's shadow on
-// u. Beams lo..hi are blocked; lo-1 (hi+1) is known to have arrived when loClear (hiClear).
+// u. When `own`, beams lo..hi are this blob's blocked run: the disc reaches both ends. Beyond
+// them the beams may be blocked by a neighbour or not exist, up to the arrived beams at loOut
+// (hiOut, beam centres) when loClear (hiClear): the disc reaches neither of those, whoever
+// blocked the beams between. `tight` when those arrived beams are right beyond lo and hi.
 struct FamilyRun {
     double a, b, stretch;
     int lo, hi;
     bool loClear, hiClear;
     double rMin, rMax;  // radii (LED units) for which the run can be exactly this
+    bool own = true, tight = false;
+    double loOut = 0.0, hiOut = 0.0;
 };
 
 // The beams of one family: LED r's bit in the scan word and whether the beam exists. What
@@ -82,35 +87,68 @@ struct FamilyBeams {
     }
 };
 
-// Finds the blocked run of a family nearest to coordinate u0. False when there is none close by
-// or it is too long to be one finger's.
+// How far past a run's own ends the beams that are not this blob's are followed to the arrived
+// beams that bound it: a longer stretch is the frame's end or a neighbour's wide shadow.
+int FollowGap(const FamilyBeams& beams, int from, int step, int limit, bool* clear) {
+    int r = from;
+    for (int k = 0; k < limit; ++k) {
+        const int state = beams.State(r + step);
+        if (state == 0) {
+            *clear = true;
+            return r;
+        }
+        if (state == 1) break;  // another blocked run of this family's own: not this gap's
+        r += step;
+    }
+    *clear = false;
+    return r;
+}
+
+// The radius interval a family's evidence allows.
+void RadiusBounds(FamilyRun* run) {
+    run->rMin = run->own ? (run->hi - run->lo) * 0.5 / run->stretch : 0.0;
+    run->rMax = run->loClear && run->hiClear ? (run->hiOut - run->loOut) * 0.5 / run->stretch : kInf;
+}
+
+// Finds the blocked run of a family nearest to coordinate u0. With none of its own close by,
+// a stretch of beams near u0 that a neighbour may shadow or that do not exist still bounds the
+// disc by the arrived beams around it. False when there is neither, or the run is too long to
+// be one finger's.
 bool FindRun(const FamilyBeams& beams, double u0, int maxRun, FamilyRun* run, int* shared) {
     const int r0 = TruncIndex(std::floor(u0));
-    int start = -1;
+    int start = -1, blind = -1;
     bool other = false;
     for (int d = 0; d <= kSearchLeds && start < 0; ++d) {
         const int below = beams.State(r0 - d), above = d > 0 ? beams.State(r0 + d) : -1;
         other = other || below == -2 || above == -2;
         if (below == 1) start = r0 - d;
         else if (above == 1) start = r0 + d;
+        // The nearest beam that did not arrive, on the side nearer u0 first.
+        if (blind < 0 && below != 0) blind = r0 - d;
+        if (blind < 0 && d > 0 && above != 0) blind = r0 + d;
     }
-    if (start < 0) {
+    int lo, hi, beyondLo = -1, beyondHi = -1;
+    run->own = start >= 0;
+    if (run->own) {
+        // The state that stops a run's growth is the state of the beam beyond its end.
+        lo = hi = start;
+        while (hi - lo < maxRun && (beyondLo = beams.State(lo - 1)) == 1) --lo;
+        while (hi - lo < maxRun && (beyondHi = beams.State(hi + 1)) == 1) ++hi;
+        if (hi - lo >= maxRun) return false;
+        if (beyondLo == -2 || beyondHi == -2) *shared += 1;
+    } else {
         *shared += other;
-        return false;
+        if (blind < 0) return false;
+        lo = hi = blind;
     }
-    // The state that stops a run's growth is the state of the beam beyond its end.
-    int lo = start, hi = start, beyondLo = -1, beyondHi = -1;
-    while (hi - lo < maxRun && (beyondLo = beams.State(lo - 1)) == 1) --lo;
-    while (hi - lo < maxRun && (beyondHi = beams.State(hi + 1)) == 1) ++hi;
-    if (hi - lo >= maxRun) return false;
-    if (beyondLo == -2 || beyondHi == -2) *shared += 1;
     run->lo = lo;
     run->hi = hi;
-    run->loClear = beyondLo == 0;
-    run->hiClear = beyondHi == 0;
-    const double n = hi - lo + 1;
-    run->rMin = (n - 1) * 0.5 / run->stretch;
-    run->rMax = run->loClear && run->hiClear ? (n + 1) * 0.5 / run->stretch : kInf;
+    run->tight = run->own && beyondLo == 0 && beyondHi == 0;
+    const int gapLo = FollowGap(beams, lo, -1, maxRun, &run->loClear);
+    const int gapHi = FollowGap(beams, hi, 1, maxRun, &run->hiClear);
+    run->loOut = gapLo - 0.5;
+    run->hiOut = gapHi + 1.5;
+    RadiusBounds(run);
     return true;
 }
 
@@ -210,21 +248,20 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, const NearOt
         const double d = u - mid;
         if (std::fabs(d) >= reach) continue;
         *shared += 1;
-        if (std::fabs(d) < kApartLeds - 1.0) return false;
+        if (std::fabs(d) < kApartLeds - 1.0) sharedLo = sharedHi = true;
         (d > 0 ? sharedHi : sharedLo) = true;
     }
-    if (sharedLo && sharedHi) return false;
-    if (sharedHi) {
+    if (sharedLo && sharedHi) {
+        run->own = false;
+    } else if (sharedHi) {
         run->hi = run->lo;
-        run->hiClear = false;
     } else if (sharedLo) {
         run->lo = run->hi;
-        run->loClear = false;
     } else {
         return true;
     }
-    run->rMin = 0.0;
-    run->rMax = kInf;
+    run->tight = false;
+    RadiusBounds(run);
     return true;
 }
 
@@ -425,9 +462,10 @@ struct Region {
 void ClipToRuns(const FamilyRun* runs, int count, Region* region) {
     for (int k = 0; k < count && region->n >= 3; ++k) {
         const FamilyRun& f = runs[k];
-        if (f.loClear) region->Clip(f.a, f.b, (f.lo - 0.5 + f.hi + 0.5) * 0.5);
-        if (f.hiClear && region->n >= 3)
-            region->Clip(-f.a, -f.b, -(f.lo + 0.5 + f.hi + 1.5) * 0.5);
+        // Without a run of its own, the disc still lies beyond the arrived beams.
+        const double hiIn = f.own ? f.hi + 0.5 : f.loOut, loIn = f.own ? f.lo + 0.5 : f.hiOut;
+        if (f.loClear) region->Clip(f.a, f.b, (f.loOut + hiIn) * 0.5);
+        if (f.hiClear && region->n >= 3) region->Clip(-f.a, -f.b, -(loIn + f.hiOut) * 0.5);
     }
 }
 
@@ -554,9 +592,10 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
         const double inv = 1.0 / f.stretch;
         // Beam centres of the run's ends and of the arrived beams beyond them (far away where
         // that beam is unknown, so that it bounds nothing).
-        const double loIn = f.lo + 0.5, hiIn = f.hi + 0.5;
-        const double loOut = f.loClear ? f.lo - 0.5 : -1e30;
-        const double hiOut = f.hiClear ? f.hi + 1.5 : 1e30;
+        // Without a run of its own nothing says which beams the disc reaches.
+        const double loIn = f.own ? f.lo + 0.5 : 1e30, hiIn = f.own ? f.hi + 0.5 : -1e30;
+        const double loOut = f.loClear ? f.loOut : -1e30;
+        const double hiOut = f.hiClear ? f.hiOut : 1e30;
         const double ax0 = f.a * bx0, ax1 = f.a * bx1, by0f = f.b * by0, by1f = f.b * by1;
         const double slack =
             1e-9 * (1.0 + std::fabs(ax0) + std::fabs(ax1) + std::fabs(by0f) + std::fabs(by1f));
@@ -593,6 +632,42 @@ bool WithinMove(const BlobCentres& centres, int self, double x, double y) {
 double Blend(double earlier, double c, double sd) {
     const double we = 1.0 / (kEarlierSdLeds * kEarlierSdLeds), wc = 1.0 / (sd * sd + 1e-6);
     return (earlier * we + c * wc) / (we + wc);
+}
+
+// The thickness-weighted moments of the fitting body over (x, y), summed over grids.
+struct Moments {
+    double weight = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, radius = 0.0;
+};
+
+// Adds the body's moments over the box bx0..bx1, by0..by1 on a kGridSteps grid.
+void Integrate(const FamilyRun* runs, int count, const Pt* poly, int n, double bx0, double bx1,
+               double by0, double by1, double rLo, double rCap, Moments* m) {
+    const double dx = (bx1 - bx0) / kGridSteps, dy = (by1 - by0) / kGridSteps;
+    const GridBounds bounds = BoundsOnGrid(runs, count, bx0, bx1, by0, by1, rLo, rCap, dx);
+    for (int iy = 0; iy < kGridSteps; ++iy) {
+        const double y = by0 + (iy + 0.5) * dy;
+        // Grid points outside the clipped region fail some run's condition: only the row's
+        // stretch inside it is weighed.
+        double xl, xr;
+        if (!RowSpan(poly, n, y, &xl, &xr)) continue;
+        int ixFrom = 0, ixTo = kGridSteps - 1;
+        if (dx > 0.0) {
+            ixFrom = MaxOf(ixFrom, TruncIndex(std::floor((xl - bx0) / dx - 0.5)));
+            ixTo = MinOf(ixTo, TruncIndex(std::ceil((xr - bx0) / dx - 0.5)));
+        }
+        double low[kGridSteps], high[kGridSteps];
+        bounds.Row(y, rLo, rCap, low, high);
+        for (int ix = ixFrom; ix <= ixTo; ++ix) {
+            if (!(high[ix] > low[ix])) continue;
+            const double x = bx0 + (ix + 0.5) * dx, t = high[ix] - low[ix];
+            m->radius = MaxOf(m->radius, high[ix]);
+            m->weight += t;
+            m->sx += t * x;
+            m->sy += t * y;
+            m->sxx += t * x * x;
+            m->syy += t * y * y;
+        }
+    }
 }
 
 // The refined centre of one blob in LED units, or false to keep the old one.
@@ -648,7 +723,7 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     // neighbour's shadow) is better left where it was.
     int ownX = 0, ownY = 0;
     for (int k = 0; k < count; ++k) {
-        if (!runs[k].loClear || !runs[k].hiClear) continue;
+        if (!runs[k].tight) continue;
         (runs[k].b == 1.0 ? ownY : ownX) += 1;
     }
     const bool keepX = sharedX > 0 && ownX < kMinOwnRuns, keepY = sharedY > 0 && ownY < kMinOwnRuns;
@@ -675,33 +750,19 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
         }
     }
 
-    const double dx = (bx1 - bx0) / kGridSteps, dy = (by1 - by0) / kGridSteps;
-    const GridBounds bounds = BoundsOnGrid(runs, count, bx0, bx1, by0, by1, rLo, rCap, dx);
-    double weight = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, radius = 0.0;
-    for (int iy = 0; iy < kGridSteps; ++iy) {
-        const double y = by0 + (iy + 0.5) * dy;
-        // Grid points outside the clipped region fail some run's condition: only the row's
-        // stretch inside it is weighed.
-        double xl, xr;
-        if (!RowSpan(poly, n, y, &xl, &xr)) continue;
-        int ixFrom = 0, ixTo = kGridSteps - 1;
-        if (dx > 0.0) {
-            ixFrom = MaxOf(ixFrom, TruncIndex(std::floor((xl - bx0) / dx - 0.5)));
-            ixTo = MinOf(ixTo, TruncIndex(std::ceil((xr - bx0) / dx - 0.5)));
-        }
-        double low[kGridSteps], high[kGridSteps];
-        bounds.Row(y, rLo, rCap, low, high);
-        for (int ix = ixFrom; ix <= ixTo; ++ix) {
-            if (!(high[ix] > low[ix])) continue;
-            const double x = bx0 + (ix + 0.5) * dx;
-            radius = MaxOf(radius, high[ix]);
-            weight += high[ix] - low[ix];
-            sx += (high[ix] - low[ix]) * x;
-            sy += (high[ix] - low[ix]) * y;
-            sxx += (high[ix] - low[ix]) * x * x;
-            syy += (high[ix] - low[ix]) * y * y;
-        }
+    Moments m;
+    Integrate(runs, count, poly, n, bx0, bx1, by0, by1, rLo, rCap, &m);
+    if (!(m.weight > 0.0)) {
+        // The body is thinner than the grid's steps everywhere: a grid of half the step over
+        // each quarter of the box finds it (or proves nothing fits there either).
+        const double mx = 0.5 * (bx0 + bx1), my = 0.5 * (by0 + by1);
+        Integrate(runs, count, poly, n, bx0, mx, by0, my, rLo, rCap, &m);
+        Integrate(runs, count, poly, n, mx, bx1, by0, my, rLo, rCap, &m);
+        Integrate(runs, count, poly, n, bx0, mx, my, by1, rLo, rCap, &m);
+        Integrate(runs, count, poly, n, mx, bx1, my, by1, rLo, rCap, &m);
     }
+    const double weight = m.weight, sx = m.sx, sy = m.sy, sxx = m.sxx, syy = m.syy;
+    const double radius = m.radius;
     if (!(weight > 0.0)) return false;
     double nx = sx / weight, ny = sy / weight;
     if (centres.useReach) {
