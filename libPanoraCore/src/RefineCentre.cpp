@@ -29,7 +29,7 @@ constexpr double kApartLeds = 2.5;       // another blob's centre this near a ru
 constexpr double kReachMarginLeds = 0.1; // what a refined neighbour's centre may be off by
 constexpr double kCloseLeds = 6.0;       // neighbours this near share slanted families too
 constexpr double kEarlierSdLeds = 0.2;   // how far a first-pass coordinate of a shared blob is off
-constexpr int kGridSteps = 8;           // integration steps per axis over the fitting region
+constexpr int kGridSteps = 6;           // integration steps per axis over the fitting region
 constexpr int kMaxRegionVertices = 4 + 2 * kMaxFamilies + 4;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -55,11 +55,6 @@ struct FamilyBeams {
     int first, last;        // LEDs whose beam and partner are both real (not padding)
     int entry0, entryStep;  // scan entry of LED r: entry0 + entryStep * r
     int bit;
-    // Beam centres (in the family's coordinate) a neighbour's disc may shadow: a blocked beam
-    // there says nothing of this blob.
-    static constexpr int kMaxOthers = 8;
-    double otherLo[kMaxOthers], otherHi[kMaxOthers];
-    int others = 0;
 
     FamilyBeams() : ctx(nullptr), first(0), last(-1), entry0(0), entryStep(0), bit(0) {}
     FamilyBeams(const CoreContext* c, bool yAxis, int line, int b) : ctx(c), bit(b) {
@@ -73,13 +68,30 @@ struct FamilyBeams {
         entryStep = yAxis ? -1 : 1;
     }
 
-    // 1 blocked, 0 arrived, -1 unknown (no such beam, or masked by the background), -2
-    // blocked where a neighbour may have blocked it.
-    int State(int r) const {
+    // 1 blocked, 0 arrived, -1 unknown (no such beam, or masked by the background).
+    int Beam(int r) const {
         if (r < first || r > last) return -1;
         const int entry = entry0 + entryStep * r;
         if (((ctx->background[entry] >> bit) & 1u) == 0) return -1;
-        if (((ctx->scan[entry] >> bit) & 1u) != 0) return 0;
+        return ((ctx->scan[entry] >> bit) & 1u) != 0 ? 0 : 1;
+    }
+};
+
+// A family's beams as one blob sees them: beam centres (in the family's coordinate) a
+// neighbour's disc may shadow are blocked beams that say nothing of this blob. Kept apart from
+// FamilyBeams so that each blob starts with none without copying the family.
+struct ShadowedBeams {
+    static constexpr int kMaxOthers = 8;
+    const FamilyBeams& beams;
+    double otherLo[kMaxOthers], otherHi[kMaxOthers];
+    int others = 0;
+
+    explicit ShadowedBeams(const FamilyBeams& b) : beams(b) {}
+
+    // Beam's states, and -2: blocked where a neighbour may have blocked it.
+    int State(int r) const {
+        const int state = beams.Beam(r);
+        if (state != 1) return state;
         const double u = r + 0.5;
         for (int k = 0; k < others; ++k)
             if (otherLo[k] <= u && u <= otherHi[k]) return -2;
@@ -89,7 +101,7 @@ struct FamilyBeams {
 
 // How far past a run's own ends the beams that are not this blob's are followed to the arrived
 // beams that bound it: a longer stretch is the frame's end or a neighbour's wide shadow.
-int FollowGap(const FamilyBeams& beams, int from, int step, int limit, bool* clear) {
+int FollowGap(const ShadowedBeams& beams, int from, int step, int limit, bool* clear) {
     int r = from;
     for (int k = 0; k < limit; ++k) {
         const int state = beams.State(r + step);
@@ -114,7 +126,7 @@ void RadiusBounds(FamilyRun* run) {
 // a stretch of beams near u0 that a neighbour may shadow or that do not exist still bounds the
 // disc by the arrived beams around it. False when there is neither, or the run is too long to
 // be one finger's.
-bool FindRun(const FamilyBeams& beams, double u0, int maxRun, FamilyRun* run, int* shared) {
+bool FindRun(const ShadowedBeams& beams, double u0, int maxRun, FamilyRun* run, int* shared) {
     const int r0 = TruncIndex(std::floor(u0));
     int start = -1, blind = -1;
     bool other = false;
@@ -269,13 +281,13 @@ bool KeepOwnEnd(const CoreContext* ctx, const BlobCentres& centres, const NearOt
 // intervals a family holds, a new one is merged into the one whose span grows least: a wider
 // span only leaves out more beams, never claims one for this blob.
 void MarkOthers(const BlobCentres& centres, const NearOthers& near, const FamilyRun& run,
-                double u0, int maxRun, FamilyBeams* beams) {
+                double u0, int maxRun, ShadowedBeams* beams) {
     for (int i = 0; i < near.count; ++i) {
         const int o = near.list[i];
         const double u = run.a * centres.x[o] + run.b * centres.y[o];
         const double w = centres.reach[o] * run.stretch;
         if (!(std::fabs(u - u0) < w + maxRun + kSearchLeds + 1)) continue;
-        if (beams->others < FamilyBeams::kMaxOthers) {
+        if (beams->others < ShadowedBeams::kMaxOthers) {
             beams->otherLo[beams->others] = u - w;
             beams->otherHi[beams->others++] = u + w;
             continue;
@@ -343,14 +355,16 @@ int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCent
     int count = 0;
     for (int k = 0; k < families.count; ++k) {
         const bool y = families.yAxis[k];
-        FamilyRun run = families.run[k];
-        FamilyBeams beams = families.beams[k];
+        // Written in place: it counts only once FindRun and KeepOwnEnd accept it.
+        FamilyRun& run = runs[count];
+        run = families.run[k];
+        ShadowedBeams beams(families.beams[k]);
         const double u0 = run.a * X + run.b * Y;
         int* shared = y ? sharedY : sharedX;
         MarkOthers(centres, y ? refinedY : refinedX, run, u0, maxRun, &beams);
         if (FindRun(beams, u0, maxRun, &run, shared) &&
             KeepOwnEnd(ctx, centres, y ? plainY : plainX, &run, shared))
-            runs[count++] = run;
+            ++count;
     }
     return count;
 }
@@ -386,7 +400,8 @@ int AgreeOnRadius(FamilyRun* runs, int count, double* rLo, double* rHi) {
         if (!(runs[k].rMin <= best && best <= runs[k].rMax)) continue;
         *rLo = MaxOf(*rLo, runs[k].rMin);
         *rHi = MinOf(*rHi, runs[k].rMax);
-        runs[kept++] = runs[k];
+        if (kept != k) runs[kept] = runs[k];
+        ++kept;
     }
     return kept;
 }
@@ -401,7 +416,7 @@ inline int Next(int i, int n) { return i + 1 < n ? i + 1 : 0; }
 // Clips a convex polygon to a*x + b*y >= c (Sutherland-Hodgman, one edge). Returns -1, writing
 // nothing, when every vertex already satisfies it.
 int ClipHalfPlane(const Pt* in, int n, double a, double b, double c, Pt* out) {
-    double f[kMaxRegionVertices];
+    double f[kMaxRegionVertices + 1];
     bool inside = true;
     for (int i = 0; i < n; ++i) {
         f[i] = a * in[i].x + b * in[i].y - c;
@@ -409,9 +424,10 @@ int ClipHalfPlane(const Pt* in, int n, double a, double b, double c, Pt* out) {
     }
     if (inside) return -1;
     int m = 0;
+    f[n] = f[0];
     for (int i = 0; i < n && m < kMaxRegionVertices - 1; ++i) {
         const Pt p = in[i], q = in[Next(i, n)];
-        const double fp = f[i], fq = f[Next(i, n)];
+        const double fp = f[i], fq = f[i + 1];
         if (fp >= 0) out[m++] = p;
         if ((fp >= 0) != (fq >= 0)) {
             const double t = fp / (fp - fq);
@@ -456,16 +472,26 @@ struct Region {
     }
 };
 
-// Clips the region by the necessary condition of every run (a disc reaching hi but not lo-1 has
-// its centre past their midpoint, and likewise on the other side): the positions where some
-// radius may fit.
-void ClipToRuns(const FamilyRun* runs, int count, Region* region) {
+// Clips the region by what every run demands of a disc whose radius lies in rLo..rCap: its
+// centre is at least rLo (in the family's units) beyond the arrived beams and at most rCap from
+// the run's ends, and a disc reaching hi but not lo-1 has its centre past their midpoint
+// (likewise on the other side). What is left holds every position where some radius may fit.
+void ClipToRuns(const FamilyRun* runs, int count, double rLo, double rCap, Region* region) {
     for (int k = 0; k < count && region->n >= 3; ++k) {
         const FamilyRun& f = runs[k];
-        // Without a run of its own, the disc still lies beyond the arrived beams.
-        const double hiIn = f.own ? f.hi + 0.5 : f.loOut, loIn = f.own ? f.lo + 0.5 : f.hiOut;
-        if (f.loClear) region->Clip(f.a, f.b, (f.loOut + hiIn) * 0.5);
-        if (f.hiClear && region->n >= 3) region->Clip(-f.a, -f.b, -(loIn + f.hiOut) * 0.5);
+        // Every demand bounds the same coordinate u = a*x + b*y: only the tightest on each side
+        // clips.
+        const double miss = rLo * f.stretch;
+        double low = f.loClear ? f.loOut + miss : -kInf, high = f.hiClear ? f.hiOut - miss : kInf;
+        if (f.own) {
+            const double loIn = f.lo + 0.5, hiIn = f.hi + 0.5, reach = rCap * f.stretch;
+            low = MaxOf(low, hiIn - reach);
+            high = MinOf(high, loIn + reach);
+            if (f.loClear) low = MaxOf(low, (f.loOut + hiIn) * 0.5);
+            if (f.hiClear) high = MinOf(high, (loIn + f.hiOut) * 0.5);
+        }
+        if (low > -kInf) region->Clip(f.a, f.b, low);
+        if (high < kInf && region->n >= 3) region->Clip(-f.a, -f.b, -high);
     }
 }
 
@@ -504,7 +530,7 @@ bool RowSpan(const Pt* poly, int n, double y, double* xl, double* xr) {
 // Element by element they compute exactly what MaxOf and MinOf do.
 typedef double Pair __attribute__((vector_size(16)));
 constexpr int kGridPairs = kGridSteps / 2;
-static_assert(kGridSteps == 8, "the rows below hold four column pairs");
+static_assert(kGridSteps == 6, "the rows below hold three column pairs");
 inline Pair Splat(double v) { return Pair{v, v}; }
 inline Pair PairMax(Pair a, Pair b) { return a < b ? b : a; }
 inline Pair PairMin(Pair a, Pair b) { return b < a ? b : a; }
@@ -546,7 +572,7 @@ struct GridBounds {
     template <bool kLeast>
     static void Fold(const Term* terms, int count, double y, double start, Pair* out) {
         auto pick = [](Pair a, Pair b) { return kLeast ? PairMin(a, b) : PairMax(a, b); };
-        Pair v0 = Splat(start), v1 = v0, v2 = v0, v3 = v0;
+        Pair v0 = Splat(start), v1 = v0, v2 = v0;
         for (int k = 0; k < count; ++k) {
             const Term& t = terms[k];
             const Pair rowU = Splat(t.a0 + t.b * y), near = Splat(t.near), far = Splat(t.far);
@@ -555,9 +581,9 @@ struct GridBounds {
                 return pick(u - near, far - u);
             };
             v0 = pick(v0, at(t.off[0])), v1 = pick(v1, at(t.off[1]));
-            v2 = pick(v2, at(t.off[2])), v3 = pick(v3, at(t.off[3]));
+            v2 = pick(v2, at(t.off[2]));
         }
-        out[0] = v0, out[1] = v1, out[2] = v2, out[3] = v3;
+        out[0] = v0, out[1] = v1, out[2] = v2;
     }
 
     // low, high: kGridSteps columns each.
@@ -714,7 +740,7 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     region.bufs[0][3] = Pt{x0, y1};
     region.n = 4;
     region.Box();
-    ClipToRuns(runs, count, &region);
+    ClipToRuns(runs, count, rLo, rCap, &region);
     const int n = region.n;
     if (n < 3) return false;
     const Pt* poly = region.Poly();
