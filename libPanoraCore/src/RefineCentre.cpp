@@ -46,6 +46,7 @@ struct FamilyRun {
     double rMin, rMax;  // radii (LED units) for which the run can be exactly this
     bool own = true, tight = false;
     double loOut = 0.0, hiOut = 0.0;
+    double inv = 1.0;  // 1 / stretch
 };
 
 // The beams of one family: LED r's bit in the scan word and whether the beam exists. What
@@ -118,8 +119,8 @@ int FollowGap(const ShadowedBeams& beams, int from, int step, int limit, bool* c
 
 // The radius interval a family's evidence allows.
 void RadiusBounds(FamilyRun* run) {
-    run->rMin = run->own ? (run->hi - run->lo) * 0.5 / run->stretch : 0.0;
-    run->rMax = run->loClear && run->hiClear ? (run->hiOut - run->loOut) * 0.5 / run->stretch : kInf;
+    run->rMin = run->own ? (run->hi - run->lo) * 0.5 * run->inv : 0.0;
+    run->rMax = run->loClear && run->hiClear ? (run->hiOut - run->loOut) * 0.5 * run->inv : kInf;
 }
 
 // Finds the blocked run of a family nearest to coordinate u0. With none of its own close by,
@@ -156,8 +157,10 @@ bool FindRun(const ShadowedBeams& beams, double u0, int maxRun, FamilyRun* run, 
     run->lo = lo;
     run->hi = hi;
     run->tight = run->own && beyondLo == 0 && beyondHi == 0;
-    const int gapLo = FollowGap(beams, lo, -1, maxRun, &run->loClear);
-    const int gapHi = FollowGap(beams, hi, 1, maxRun, &run->hiClear);
+    // An own run's growth already read the beams beyond its ends.
+    run->loClear = run->hiClear = true;
+    const int gapLo = beyondLo == 0 ? lo : FollowGap(beams, lo, -1, maxRun, &run->loClear);
+    const int gapHi = beyondHi == 0 ? hi : FollowGap(beams, hi, 1, maxRun, &run->hiClear);
     run->loOut = gapLo - 0.5;
     run->hiOut = gapHi + 1.5;
     RadiusBounds(run);
@@ -338,6 +341,7 @@ struct Families {
 
     void Add(const FamilyRun& r, const FamilyBeams& b, bool y) {
         run[count] = r;
+        run[count].inv = 1.0 / r.stretch;
         beams[count] = b;
         yAxis[count++] = y;
     }
@@ -472,24 +476,50 @@ struct Region {
     }
 };
 
-// Clips the region by what every run demands of a disc whose radius lies in rLo..rCap: its
-// centre is at least rLo (in the family's units) beyond the arrived beams and at most rCap from
-// the run's ends, and a disc reaching hi but not lo-1 has its centre past their midpoint
-// (likewise on the other side). What is left holds every position where some radius may fit.
-void ClipToRuns(const FamilyRun* runs, int count, double rLo, double rCap, Region* region) {
+// What a run demands of a disc whose radius lies in rLo..rCap: its centre is at least rLo (in
+// the family's units) beyond the arrived beams and at most rCap from the run's ends, and a disc
+// reaching hi but not lo-1 has its centre past their midpoint (likewise on the other side). All
+// of it bounds the same coordinate u = a*x + b*y, so only the tightest bound on each side
+// counts: the interval *lowOut..*highOut holds every u where some radius may fit.
+void Slab(const FamilyRun& f, double rLo, double rCap, double* lowOut, double* highOut) {
+    const double miss = rLo * f.stretch;
+    double low = f.loClear ? f.loOut + miss : -kInf, high = f.hiClear ? f.hiOut - miss : kInf;
+    if (f.own) {
+        const double loIn = f.lo + 0.5, hiIn = f.hi + 0.5, reach = rCap * f.stretch;
+        low = MaxOf(low, hiIn - reach);
+        high = MinOf(high, loIn + reach);
+        if (f.loClear) low = MaxOf(low, (f.loOut + hiIn) * 0.5);
+        if (f.hiClear) high = MinOf(high, (loIn + f.hiOut) * 0.5);
+    }
+    *lowOut = low;
+    *highOut = high;
+}
+
+// The region for a start box x0..x1, y0..y1: the straight families narrow the box itself, the
+// slanted ones clip it.
+void ClipToRuns(const FamilyRun* runs, int count, double rLo, double rCap, double x0, double x1,
+                double y0, double y1, Region* region) {
+    for (int k = 0; k < count; ++k) {
+        const FamilyRun& f = runs[k];
+        if (f.a != 0.0 && f.b != 0.0) continue;
+        double low, high;
+        Slab(f, rLo, rCap, &low, &high);
+        if (f.b == 0.0) x0 = MaxOf(x0, low), x1 = MinOf(x1, high);
+        else y0 = MaxOf(y0, low), y1 = MinOf(y1, high);
+    }
+    region->n = 0;
+    if (!(x0 < x1 && y0 < y1)) return;
+    region->bufs[0][0] = Pt{x0, y0};
+    region->bufs[0][1] = Pt{x1, y0};
+    region->bufs[0][2] = Pt{x1, y1};
+    region->bufs[0][3] = Pt{x0, y1};
+    region->n = 4;
+    region->Box();
     for (int k = 0; k < count && region->n >= 3; ++k) {
         const FamilyRun& f = runs[k];
-        // Every demand bounds the same coordinate u = a*x + b*y: only the tightest on each side
-        // clips.
-        const double miss = rLo * f.stretch;
-        double low = f.loClear ? f.loOut + miss : -kInf, high = f.hiClear ? f.hiOut - miss : kInf;
-        if (f.own) {
-            const double loIn = f.lo + 0.5, hiIn = f.hi + 0.5, reach = rCap * f.stretch;
-            low = MaxOf(low, hiIn - reach);
-            high = MinOf(high, loIn + reach);
-            if (f.loClear) low = MaxOf(low, (f.loOut + hiIn) * 0.5);
-            if (f.hiClear) high = MinOf(high, (loIn + f.hiOut) * 0.5);
-        }
+        if (f.a == 0.0 || f.b == 0.0) continue;
+        double low, high;
+        Slab(f, rLo, rCap, &low, &high);
         if (low > -kInf) region->Clip(f.a, f.b, low);
         if (high < kInf && region->n >= 3) region->Clip(-f.a, -f.b, -high);
     }
@@ -615,7 +645,7 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
     int floorFamily = -1, ceilingFamily = -1;
     for (int k = 0; k < count; ++k) {
         const FamilyRun& f = runs[k];
-        const double inv = 1.0 / f.stretch;
+        const double inv = f.inv;
         // Beam centres of the run's ends and of the arrived beams beyond them (far away where
         // that beam is unknown, so that it bounds nothing).
         // Without a run of its own nothing says which beams the disc reaches.
@@ -734,13 +764,7 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     const double y0 = MaxOf(0.0, Y - hh), y1 = MinOf<double>(ctx->ledCountY, Y + hh);
     if (!(x0 < x1 && y0 < y1)) return false;
     Region region;
-    region.bufs[0][0] = Pt{x0, y0};
-    region.bufs[0][1] = Pt{x1, y0};
-    region.bufs[0][2] = Pt{x1, y1};
-    region.bufs[0][3] = Pt{x0, y1};
-    region.n = 4;
-    region.Box();
-    ClipToRuns(runs, count, rLo, rCap, &region);
+    ClipToRuns(runs, count, rLo, rCap, x0, x1, y0, y1, &region);
     const int n = region.n;
     if (n < 3) return false;
     const Pt* poly = region.Poly();
