@@ -68,6 +68,9 @@ extern "C" {
 #define PANORA_CARVE_BUDGET_FOR(linesX, linesY)                                            \
     ((linesX) + (linesY) > 14 ? (long)PANORA_CARVE_BUDGET * ((linesX) + (linesY)) / 14 \
                               : (long)PANORA_CARVE_BUDGET)
+/* Refinement work of one frame per line family (see refineWork): about twice what the busiest
+ * frame of two hands costs. */
+#define PANORA_REFINE_BUDGET_PER_FAMILY 1000
 
 #pragma pack(push, 1)
 
@@ -260,6 +263,10 @@ typedef struct CoreContext {
      * vertex of a polygon walked and cut. Detection stops once it passes the geometry's
      * PANORA_CARVE_BUDGET_FOR and drops the rectangle it was carving, so a hostile scan costs a bounded time. */
     int32_t carveWork;
+    /* Refinement work of the last frame: per blob placed, four per line family and one per line
+     * family and neighbour it was compared with. Past PANORA_REFINE_BUDGET_PER_FAMILY times the
+     * families, the remaining blobs keep the centres they have. */
+    int32_t refineWork;
 } CoreContext;
 
 #pragma pack(pop)

@@ -29,6 +29,7 @@ constexpr double kApartLeds = 2.5;       // another blob's centre this near a ru
 constexpr double kReachMarginLeds = 0.1; // what a refined neighbour's centre may be off by
 constexpr double kCloseLeds = 6.0;       // neighbours this near share slanted families too
 constexpr double kEarlierSdLeds = 0.2;   // how far a first-pass coordinate of a shared blob is off
+constexpr int kWorkPerFamily = 4;      // refinement work of a family, in neighbour comparisons
 constexpr int kGridSteps = 6;           // integration steps per axis over the fitting region
 constexpr int kMaxRegionVertices = 4 + 2 * kMaxFamilies + 4;
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -311,7 +312,7 @@ void MarkOthers(const BlobCentres& centres, const NearOthers& near, const Family
 // The line families of the frame, the same for every blob: each one's coordinate and beams,
 // with the most any family of an axis slants (for NearOthers).
 struct Families {
-    int count = 0, maxRun = 1;
+    int count = 0, countY = 0, maxRun = 1;
     double maxS = 0.0, maxT = 0.0;
     FamilyRun run[kMaxFamilies];  // a, b and stretch set, the rest blank
     FamilyBeams beams[kMaxFamilies];
@@ -344,18 +345,25 @@ struct Families {
         run[count].inv = 1.0 / r.stretch;
         beams[count] = b;
         yAxis[count++] = y;
+        countY += y;
     }
 };
 
 // Collects the runs of every family around blob `self`'s centre (X, Y in LED units).
 // sharedX, sharedY count the families of each axis a neighbour's shadow reached.
 int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
-                int self, double X, double Y, FamilyRun* runs, int* sharedX, int* sharedY) {
+                int self, double X, double Y, FamilyRun* runs, int* sharedX, int* sharedY,
+                long* work) {
     const int maxRun = families.maxRun;
     const NearOthers refinedY(centres, true, self, Y, X, true, families.maxS, maxRun);
     const NearOthers refinedX(centres, true, self, X, Y, false, families.maxT, maxRun);
     const NearOthers plainY(centres, false, self, Y, X, true, families.maxS, maxRun);
     const NearOthers plainX(centres, false, self, X, Y, false, families.maxT, maxRun);
+    // Each family looks at the neighbours near its axis, and what it finds is clipped and
+    // integrated; the neighbours a blob is compared with are what grows on crowded frames.
+    const int countX = families.count - families.countY;
+    *work += kWorkPerFamily * families.count + families.countY * (refinedY.count + plainY.count) +
+             countX * (refinedX.count + plainX.count);
     int count = 0;
     for (int k = 0; k < families.count; ++k) {
         const bool y = families.yAxis[k];
@@ -736,7 +744,8 @@ void Integrate(const FamilyRun* runs, int count, const Pt* poly, int n, double b
 // *outRadius gets the largest radius that fits anywhere, *outShared (first pass) whether
 // neighbours' shadows cost the runs enough that a second pass should place it again.
 bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
-                   int self, double* outX, double* outY, double* outRadius, bool* outShared) {
+                   int self, double* outX, double* outY, double* outRadius, bool* outShared,
+                   long* work) {
     const _MINI_POLYGON& blob = ctx->blobs[self];
     const double px = ctx->pitchX, py = ctx->pitchY;
     const double X = blob.cx / px, Y = blob.cy / py;
@@ -748,7 +757,7 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     }
     FamilyRun runs[kMaxFamilies];
     int sharedX = 0, sharedY = 0;
-    const int found = CollectRuns(ctx, families, centres, self, X, Y, runs, &sharedX, &sharedY);
+    const int found = CollectRuns(ctx, families, centres, self, X, Y, runs, &sharedX, &sharedY, work);
     *outShared = sharedX + sharedY > 0;
     if (found < kMinFamilies) return false;
     double rLo, rHi;
@@ -837,6 +846,7 @@ extern "C" {
 
 void RefineBlobCentres(CoreContext* ctx) {
     if (ctx == nullptr || ctx->mmPerLed <= 0.0f) return;
+    ctx->refineWork = 0;
     BlobCentres centres;
     centres.count = ClampInt(ctx->blobCount, 0, kPolygonSlots);
     for (int b = 0; b < centres.count; ++b) {
@@ -849,19 +859,24 @@ void RefineBlobCentres(CoreContext* ctx) {
     // First pass: a neighbour whose shadow may reach a run costs that run an end. Second pass,
     // for the blobs that lost much that way: the refined neighbours' discs say which of the
     // blocked beams they may have blocked, and only those are left out.
+    //
+    // Past the frame's work budget the remaining blobs keep the centres they have: only a
+    // frame crowded far beyond any hands' worth of touches gets there.
     bool shared[kPolygonSlots];
+    for (int b = 0; b < centres.count; ++b) shared[b] = false, centres.reach[b] = 0.0;
     bool anyShared = false;
+    long work = 0;
+    const long budget = static_cast<long>(PANORA_REFINE_BUDGET_PER_FAMILY) * families.count;
     for (int pass = 0; pass < 2; ++pass) {
         centres.useReach = pass == 1;
         centres.Sort();
-        for (int b = 0; b < centres.count; ++b) {
+        for (int b = 0; b < centres.count && work <= budget; ++b) {
             if (pass == 1 && !shared[b]) continue;
             _MINI_POLYGON& blob = ctx->blobs[b];
             double X, Y, radius;
             bool sharedNow = false;
-            if (pass == 0) centres.reach[b] = 0.0;
             const bool refined =
-                RefinedCentre(ctx, families, centres, b, &X, &Y, &radius, &sharedNow);
+                RefinedCentre(ctx, families, centres, b, &X, &Y, &radius, &sharedNow, &work);
             if (pass == 0) shared[b] = sharedNow, anyShared = anyShared || sharedNow;
             if (!refined) continue;
             blob.cx = static_cast<float>(X * ctx->pitchX);
@@ -869,8 +884,9 @@ void RefineBlobCentres(CoreContext* ctx) {
             centres.Set(ctx, b);
             centres.reach[b] = radius + kReachMarginLeds;
         }
-        if (!anyShared) return;
+        if (!anyShared) break;
     }
+    ctx->refineWork = static_cast<int32_t>(MinOf<long>(work, INT32_MAX));
 }
 
 }  // extern "C"

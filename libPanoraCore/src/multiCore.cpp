@@ -157,6 +157,7 @@ uint32_t OrdaloScreenSetup(CoreContext* ctx, SetupParams* p) {
     ctx->scanFresh = 0;
     ctx->historyCount = 0;
     ctx->carveWork = 0;
+    ctx->refineWork = 0;
 
     __atomic_store_n(panora::SmoothSwitch(), 1u, __ATOMIC_RELAXED);
     std::memset(&ctx->smooth, 0, sizeof(ctx->smooth));

@@ -1,5 +1,5 @@
-// The per-frame carving budget of detection: hostile scans stop at it, frames of fingers never
-// come near it.
+// The per-frame work budgets of detection's carving and of the refinement: hostile scans stop at
+// them, frames of fingers never come near them.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -13,6 +13,10 @@ namespace {
 // A vertex visit more than the budget is the most a frame can overshoot it by: the last
 // subtraction started below it (ten units per vertex walked, one per vertex side-tested).
 constexpr int kOvershoot = 11 * PANORA_MAX_VERTICES;
+
+// The refinement checks its budget before each blob; one blob costs at most four per family and
+// one per family and neighbour.
+long RefineOvershoot(int families) { return static_cast<long>(families) * (4 + PANORA_MAX_POLYGONS); }
 
 // Every other straight X beam blocked (and every other straight Y beam with `rows`), slanted
 // beams arrived on even entries only: each blocked column becomes a strip (or each crossing a
@@ -34,11 +38,14 @@ std::vector<uint16_t> Alternating(const VirtualFrame::BeamModel& beams, bool row
 struct BudgetCase {
     const char* model;
     bool rows;  // the pattern that reaches the budget on this model
+    // Whether it also leaves blobs enough for the refinement's budget (those of the 5-line and
+    // 55-inch models stay few and far apart).
+    bool crowdsRefinement;
 };
 
 class CarveBudget : public ::testing::TestWithParam<BudgetCase> {};
 
-TEST_P(CarveBudget, HostileScanStopsAtTheBudgetAndFingersStayFarBelowIt) {
+TEST_P(CarveBudget, HostileScanStopsAtTheBudgetsAndFingersStayFarBelowThem) {
     const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(GetParam().model);
     ASSERT_NE(model, nullptr);
     VirtualFrame::BeamModel beams(*model);
@@ -46,6 +53,8 @@ TEST_P(CarveBudget, HostileScanStopsAtTheBudgetAndFingersStayFarBelowIt) {
 
     const auto& g = model->geometry;
     const long budget = PANORA_CARVE_BUDGET_FOR(g.linesX, g.linesY);
+    const int families = g.linesX + g.linesY;
+    const long refineBudget = static_cast<long>(PANORA_REFINE_BUDGET_PER_FAMILY) * families;
     LoadWords(ctx.get(), Alternating(beams, GetParam().rows));
     OrdaloUpdateBlobs(ctx.get());
     const int hostile = ctx->carveWork;
@@ -53,13 +62,17 @@ TEST_P(CarveBudget, HostileScanStopsAtTheBudgetAndFingersStayFarBelowIt) {
     EXPECT_LE(hostile, budget + kOvershoot);
     const int blobs = ctx->blobCount;
     EXPECT_LE(blobs, PANORA_DETECT_POLYGONS);
+    if (GetParam().crowdsRefinement) {
+        EXPECT_GT(ctx->refineWork, refineBudget) << "the pattern must reach the refinement's budget";
+    }
+    EXPECT_LE(ctx->refineWork, refineBudget + RefineOvershoot(families));
 
-    // Fingers of 8-16 mm anywhere, overlapping or not, never meet the budget, so it never
-    // changes what such a frame reports: ten keep a wide margin, and so do twenty with a palm,
+    // Fingers of 8-16 mm anywhere, overlapping or not, never meet the budgets, so they never
+    // change what such a frame reports: ten keep a wide margin, and so do twenty with a palm,
     // the busiest frame two hands make (the 15-line models would reach the 7-line budget).
     std::mt19937 rng(16);
     std::uniform_real_distribution<double> pos(0.0, 1.0), diameter(8.0, 16.0);
-    int mostOfTen = 0, mostOfHands = 0;
+    int mostOfTen = 0, mostOfHands = 0, refineOfHands = 0;
     for (int frame = 0; frame < 300; ++frame) {
         const bool hands = frame % 2 == 1;
         std::vector<VirtualFrame::Finger> fingers;
@@ -70,16 +83,19 @@ TEST_P(CarveBudget, HostileScanStopsAtTheBudgetAndFingersStayFarBelowIt) {
         OrdaloUpdateBlobs(ctx.get());
         int& most = hands ? mostOfHands : mostOfTen;
         most = std::max(most, static_cast<int>(ctx->carveWork));
+        if (hands) refineOfHands = std::max(refineOfHands, static_cast<int>(ctx->refineWork));
     }
     EXPECT_GT(mostOfTen, 0);
     EXPECT_LT(mostOfTen, budget / 2);
     EXPECT_LT(mostOfHands, budget * 9 / 10);
+    EXPECT_GT(refineOfHands, 0);
+    EXPECT_LT(refineOfHands, refineBudget * 3 / 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(DefaultLargestAndFifteenLines, CarveBudget,
-                         ::testing::Values(BudgetCase{"19in-72x58-7line", false},
-                                           BudgetCase{"120in-480x270-5line", true},
-                                           BudgetCase{"27in-112x64-15line-words", false},
-                                           BudgetCase{"55in-240x135-15line", false}));
+                         ::testing::Values(BudgetCase{"19in-72x58-7line", false, true},
+                                           BudgetCase{"120in-480x270-5line", true, false},
+                                           BudgetCase{"27in-112x64-15line-words", false, true},
+                                           BudgetCase{"55in-240x135-15line", false, false}));
 
 }  // namespace
