@@ -111,7 +111,9 @@ struct NearestErrors {
 struct NearPairCase {
     const char* what;
     double apartX, apartY;  // LED units between the two fingers (plus up to 0.8 LED jitter)
-    double meanMm;          // costing every shared run an end: 0.78, 0.76 and 0.52 mm
+    // Costing every shared run an end: 0.78, 0.76 and 0.52 mm; dropping what the arrived beams
+    // beyond a shared stretch say: 0.68, 0.63 and 0.40 mm.
+    double meanMm;
 };
 
 class NearPairs : public ::testing::TestWithParam<NearPairCase> {};
@@ -137,8 +139,8 @@ TEST_P(NearPairs, EachFingerIsPlacedFromTheBeamsTheOtherCannotCover) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shadows, NearPairs,
-    ::testing::Values(NearPairCase{"one row", 4.5, 0.0, 0.73},
-                      NearPairCase{"one column", 0.0, 4.5, 0.70},
+    ::testing::Values(NearPairCase{"one row", 4.5, 0.0, 0.62},
+                      NearPairCase{"one column", 0.0, 4.5, 0.59},
                       NearPairCase{"diagonal", 3.5, 3.0, 0.47}));
 
 // Ten fingers in one row: each one's straight Y shadow is every other's too, more neighbours
