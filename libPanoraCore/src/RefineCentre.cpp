@@ -47,7 +47,6 @@ struct FamilyRun {
     double rMin, rMax;  // radii (LED units) for which the run can be exactly this
     bool own = true, tight = false;
     double loOut = 0.0, hiOut = 0.0;
-    double inv = 1.0;  // 1 / stretch
 };
 
 // The beams of one family: LED r's bit in the scan word and whether the beam exists. What
@@ -120,8 +119,8 @@ int FollowGap(const ShadowedBeams& beams, int from, int step, int limit, bool* c
 
 // The radius interval a family's evidence allows.
 void RadiusBounds(FamilyRun* run) {
-    run->rMin = run->own ? (run->hi - run->lo) * 0.5 * run->inv : 0.0;
-    run->rMax = run->loClear && run->hiClear ? (run->hiOut - run->loOut) * 0.5 * run->inv : kInf;
+    run->rMin = run->own ? (run->hi - run->lo) * 0.5 / run->stretch : 0.0;
+    run->rMax = run->loClear && run->hiClear ? (run->hiOut - run->loOut) * 0.5 / run->stretch : kInf;
 }
 
 // Finds the blocked run of a family nearest to coordinate u0. With none of its own close by,
@@ -342,7 +341,6 @@ struct Families {
 
     void Add(const FamilyRun& r, const FamilyBeams& b, bool y) {
         run[count] = r;
-        run[count].inv = 1.0 / r.stretch;
         beams[count] = b;
         yAxis[count++] = y;
         countY += y;
@@ -653,7 +651,7 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
     int floorFamily = -1, ceilingFamily = -1;
     for (int k = 0; k < count; ++k) {
         const FamilyRun& f = runs[k];
-        const double inv = f.inv;
+        const double inv = 1.0 / f.stretch;
         // Beam centres of the run's ends and of the arrived beams beyond them (far away where
         // that beam is unknown, so that it bounds nothing).
         // Without a run of its own nothing says which beams the disc reaches.
