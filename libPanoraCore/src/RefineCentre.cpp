@@ -32,6 +32,7 @@ constexpr double kEarlierSdLeds = 0.2;   // how far a first-pass coordinate of a
 constexpr int kWorkPerFamily = 4;      // refinement work of a family, in neighbour comparisons
 constexpr int kGridSteps = 6;           // integration steps per axis over the fitting region
 constexpr int kMaxRegionVertices = 4 + 2 * kMaxFamilies + 4;
+constexpr int kKeptX = 1, kKeptY = 2;  // the coordinates a first pass left at detection's value
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // One line family's evidence: u = a*X + b*Y is the family's coordinate across its beams (beam r
@@ -47,6 +48,7 @@ struct FamilyRun {
     double rMin, rMax;  // radii (LED units) for which the run can be exactly this
     bool own = true, tight = false;
     double loOut = 0.0, hiOut = 0.0;
+    bool forced = false;  // a way of splitting a merged run (Forced) that a fit must keep
 };
 
 // The beams of one family: LED r's bit in the scan word and whether the beam exists. What
@@ -347,11 +349,21 @@ struct Families {
     }
 };
 
+// A way the ends of a straight run two blobs' shadows merged into are theirs: blob `self`'s
+// disc blocks the whole run, or reaches only its low end (missing the high end's beam) or only
+// its high end. Neither disc reaches the arrived beams beyond the run.
+struct Forced {
+    enum Way { kWhole, kLowEnd, kHighEnd };
+    int family = -1;
+    Way way = kWhole;
+    int lo = 0, hi = 0;
+};
+
 // Collects the runs of every family around blob `self`'s centre (X, Y in LED units).
 // sharedX, sharedY count the families of each axis a neighbour's shadow reached.
 int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
                 int self, double X, double Y, FamilyRun* runs, int* sharedX, int* sharedY,
-                long* work) {
+                long* work, const Forced* forced) {
     const int maxRun = families.maxRun;
     const NearOthers refinedY(centres, true, self, Y, X, true, families.maxS, maxRun);
     const NearOthers refinedX(centres, true, self, X, Y, false, families.maxT, maxRun);
@@ -372,9 +384,27 @@ int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCent
         const double u0 = run.a * X + run.b * Y;
         int* shared = y ? sharedY : sharedX;
         MarkOthers(centres, y ? refinedY : refinedX, run, u0, maxRun, &beams);
-        if (FindRun(beams, u0, maxRun, &run, shared) &&
-            KeepOwnEnd(ctx, centres, y ? plainY : plainX, &run, shared))
+        if (!FindRun(beams, u0, maxRun, &run, shared)) continue;
+        if (forced != nullptr && k == forced->family) {
+            // The merged run stands for both blobs: the neighbour's shadow is accounted for.
+            if (!run.own || run.lo != forced->lo || run.hi != forced->hi) return 0;
+            if (forced->way == Forced::kLowEnd) {
+                run.hi = run.lo;
+                run.hiClear = true;
+                run.hiOut = forced->hi + 0.5;
+                run.tight = false;
+            } else if (forced->way == Forced::kHighEnd) {
+                run.lo = run.hi;
+                run.loClear = true;
+                run.loOut = forced->lo + 0.5;
+                run.tight = false;
+            }
+            run.forced = true;
+            RadiusBounds(&run);
             ++count;
+        } else if (KeepOwnEnd(ctx, centres, y ? plainY : plainX, &run, shared)) {
+            ++count;
+        }
     }
     return count;
 }
@@ -732,6 +762,21 @@ void Integrate(const FamilyRun* runs, int count, const Pt* poly, int n, double b
     }
 }
 
+// What a first pass learnt of a blob: the coordinates it left at detection's value and the
+// radii its families agreed on.
+struct FirstPass {
+    int kept = 0;
+    double rLo = 0.0, rCap = kInf;
+};
+
+// One way of splitting a merged straight run tried on a blob, the radii held to clampLo..clampHi;
+// the fit reports the volume of its body.
+struct SplitTrial {
+    Forced forced;
+    double clampLo = 0.0, clampHi = kInf;
+    double weight = 0.0;
+};
+
 // The refined centre of one blob in LED units, or false to keep the old one.
 //
 // The positions and radii that fit every run form a convex body in (x, y, R); its centroid is
@@ -741,9 +786,12 @@ void Integrate(const FamilyRun* runs, int count, const Pt* poly, int n, double b
 //
 // *outRadius gets the largest radius that fits anywhere, *outShared (first pass) whether
 // neighbours' shadows cost the runs enough that a second pass should place it again.
+// With `trial`, the blob is placed for that way of splitting a merged run (and placed whatever
+// else it shares).
 bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
                    int self, double* outX, double* outY, double* outRadius, bool* outShared,
-                   long* work) {
+                   long* work, FirstPass* first = nullptr, SplitTrial* trial = nullptr) {
+    const Forced* forced = trial != nullptr ? &trial->forced : nullptr;
     const _MINI_POLYGON& blob = ctx->blobs[self];
     const double px = ctx->pitchX, py = ctx->pitchY;
     const double X = blob.cx / px, Y = blob.cy / py;
@@ -755,14 +803,25 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     }
     FamilyRun runs[kMaxFamilies];
     int sharedX = 0, sharedY = 0;
-    const int found = CollectRuns(ctx, families, centres, self, X, Y, runs, &sharedX, &sharedY, work);
+    const int found =
+        CollectRuns(ctx, families, centres, self, X, Y, runs, &sharedX, &sharedY, work, forced);
     *outShared = sharedX + sharedY > 0;
     if (found < kMinFamilies) return false;
     double rLo, rHi;
     const int count = AgreeOnRadius(runs, found, &rLo, &rHi);
     if (count < kMinFamilies || rLo > rHi) return false;
+    if (forced != nullptr) {
+        // A way the other families outvote is not one whose volume says anything.
+        bool kept = false;
+        for (int k = 0; k < count; ++k) kept = kept || runs[k].forced;
+        if (!kept) return false;
+    }
     // With every run open on one side the radius has no upper bound of its own.
-    const double rCap = std::isfinite(rHi) ? rHi : rLo + 1.0;
+    double rCap = std::isfinite(rHi) ? rHi : rLo + 1.0;
+    if (trial != nullptr) {
+        rLo = MaxOf(rLo, trial->clampLo), rCap = MinOf(rCap, trial->clampHi);
+        if (!(rLo <= rCap)) return false;
+    }
 
     // The blob's box, one LED wider on each side and kept on the frame: the centre cannot lie
     // beyond the straight beams the blob came from.
@@ -784,7 +843,11 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
         (runs[k].b == 1.0 ? ownY : ownX) += 1;
     }
     const bool keepX = sharedX > 0 && ownX < kMinOwnRuns, keepY = sharedY > 0 && ownY < kMinOwnRuns;
-    if (!centres.useReach) {
+    if (first != nullptr) {
+        first->kept = (keepX ? kKeptX : 0) | (keepY ? kKeptY : 0);
+        first->rLo = rLo, first->rCap = rCap;
+    }
+    if (!centres.useReach && forced == nullptr) {
         // A blob that kept a coordinate, or shares shadows with a close neighbour, is worth a
         // second pass (far neighbours in one row or column cost only the straight families'
         // ends, which the other families make up for). Its first estimate only tells its
@@ -821,6 +884,7 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     const double weight = m.weight, sx = m.sx, sy = m.sy, sxx = m.sxx, syy = m.syy;
     const double radius = m.radius;
     if (!(weight > 0.0)) return false;
+    if (trial != nullptr) trial->weight = weight;
     double nx = sx / weight, ny = sy / weight;
     if (centres.useReach) {
         // Neighbours' shadows now cost only the beams they may cover, so every run is this
@@ -836,6 +900,105 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     *outY = ny;
     *outRadius = radius;
     return true;
+}
+
+// Places both blobs of a merged run for the ways its ends can be theirs (see SplitMergedRuns);
+// false when no way fits both.
+bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centres, int k, int b,
+                 int o, const FamilyRun& run, const FirstPass* first, long* work) {
+    // Each way places both blobs. Both discs are held to the radii they agree on: a disc left
+    // loose by few families near an edge would otherwise favour whichever way frees it most.
+    const Forced::Way waysB[3] = {Forced::kWhole, Forced::kLowEnd, Forced::kHighEnd};
+    const Forced::Way waysO[3] = {Forced::kWhole, Forced::kHighEnd, Forced::kLowEnd};
+    double at[3][4], reachB = 0.0, reachO = 0.0, weight[3] = {0.0, 0.0, 0.0};
+    const double clampLo = MaxOf(first[b].rLo, first[o].rLo);
+    const double clampHi = MinOf(first[b].rCap, first[o].rCap);
+    if (!(clampLo <= clampHi)) return false;
+    for (int way = 0; way < 3; ++way) {
+        SplitTrial tb, to;
+        tb.forced = Forced{k, waysB[way], run.lo, run.hi};
+        to.forced = Forced{k, waysO[way], run.lo, run.hi};
+        tb.clampLo = to.clampLo = clampLo;
+        tb.clampHi = to.clampHi = clampHi;
+        double rb, ro;
+        bool unused;
+        double* p = at[way];
+        if (!RefinedCentre(ctx, families, *centres, b, &p[0], &p[1], &rb, &unused, work, nullptr,
+                           &tb) ||
+            !RefinedCentre(ctx, families, *centres, o, &p[2], &p[3], &ro, &unused, work, nullptr,
+                           &to))
+            continue;
+        // An end at the frame's edge may be a disc's shadow cut off there, which leaves a disc
+        // there free enough to favour splitting the run whatever the beams say: such a run is
+        // split only when no disc the families allow covers it whole.
+        if (way == 0 && (!run.loClear || !run.hiClear)) return false;
+        weight[way] = tb.weight * to.weight;
+        reachB = MaxOf(reachB, rb), reachO = MaxOf(reachO, ro);
+    }
+    const double split = weight[1] + weight[2];
+    if (!(weight[0] + split > 0.0)) return false;
+    double place[4];
+    for (int c = 0; c < 4; ++c) {
+        // Likelier whole, the first pass's assumption stands, now with the run's ends counted
+        // for both; likelier split, the ways weighed by their volumes give the expected places
+        // (a way the beams clearly favour all but decides).
+        place[c] = weight[0] >= split
+                       ? at[0][c]
+                       : (weight[0] * at[0][c] + weight[1] * at[1][c] + weight[2] * at[2][c]) /
+                             (weight[0] + split);
+    }
+    const int blobs[2] = {b, o};
+    for (int i = 0; i < 2; ++i) {
+        _MINI_POLYGON& blob = ctx->blobs[blobs[i]];
+        blob.cx = static_cast<float>(place[2 * i] * ctx->pitchX);
+        blob.cy = static_cast<float>(place[2 * i + 1] * ctx->pitchY);
+        centres->Set(ctx, blobs[i]);
+        centres->reach[blobs[i]] = (i == 0 ? reachB : reachO) + kReachMarginLeds;
+    }
+    return true;
+}
+
+// Two blobs whose straight shadows on one axis merged into one run, and that the first pass
+// left at detection's value on that axis (often both in the run's middle), are placed again
+// for each way the run's ends can be theirs: both discs block the whole run, or one reaches
+// only the low end and the other only the high end. With positions and radii uniform, a way's
+// likelihood is the volume its two fitting bodies hold together. Placed so, the blobs give the
+// second pass neighbours that are where their shadows say.
+void SplitMergedRuns(CoreContext* ctx, const Families& families, BlobCentres* centres,
+                     const FirstPass* first, long* work, long budget) {
+    bool placed[kPolygonSlots] = {};
+    int lo[kPolygonSlots], hi[kPolygonSlots];
+    FamilyRun run[kPolygonSlots];
+    for (int k = 0; k < families.count; ++k) {
+        const bool y = families.yAxis[k];
+        if ((y ? families.run[k].a : families.run[k].b) != 0.0) continue;  // slanted
+        const int axis = y ? kKeptY : kKeptX;
+        const ShadowedBeams beams(families.beams[k]);
+        // Each blob's run of the family once; a run of one beam has no two ends to share.
+        for (int b = 0; b < centres->count; ++b) {
+            lo[b] = hi[b] = -1;
+            run[b] = families.run[k];
+            int ignored = 0;
+            const double u = y ? centres->y[b] : centres->x[b];
+            if (std::isfinite(u) && FindRun(beams, u, families.maxRun, &run[b], &ignored) &&
+                run[b].own)
+                lo[b] = run[b].lo, hi[b] = run[b].hi;
+        }
+        *work += centres->count;
+        for (int b = 0; b < centres->count && *work <= budget; ++b) {
+            if (lo[b] < 0 || hi[b] == lo[b] || !(first[b].kept & axis) || placed[b]) continue;
+            // Only a run exactly two blobs share has two ends to split between them.
+            int other = -1, sharing = 0;
+            for (int o = 0; o < centres->count; ++o) {
+                if (o == b || lo[o] != lo[b] || hi[o] != hi[b]) continue;
+                other = o;
+                ++sharing;
+            }
+            if (sharing != 1 || other < b || !(first[other].kept & axis) || placed[other]) continue;
+            if (SplitOneRun(ctx, families, centres, k, b, other, run[b], first, work))
+                placed[b] = placed[other] = true;
+        }
+    }
 }
 
 }  // namespace
@@ -861,6 +1024,7 @@ void RefineBlobCentres(CoreContext* ctx) {
     // Past the frame's work budget the remaining blobs keep the centres they have: only a
     // frame crowded far beyond any hands' worth of touches gets there.
     bool shared[kPolygonSlots];
+    FirstPass first[kPolygonSlots];
     for (int b = 0; b < centres.count; ++b) shared[b] = false, centres.reach[b] = 0.0;
     bool anyShared = false;
     long work = 0;
@@ -873,9 +1037,13 @@ void RefineBlobCentres(CoreContext* ctx) {
             _MINI_POLYGON& blob = ctx->blobs[b];
             double X, Y, radius;
             bool sharedNow = false;
+            FirstPass now;
             const bool refined =
-                RefinedCentre(ctx, families, centres, b, &X, &Y, &radius, &sharedNow, &work);
-            if (pass == 0) shared[b] = sharedNow, anyShared = anyShared || sharedNow;
+                RefinedCentre(ctx, families, centres, b, &X, &Y, &radius, &sharedNow, &work, &now);
+            if (pass == 0) {
+                shared[b] = sharedNow, anyShared = anyShared || sharedNow;
+                if (refined) first[b] = now;
+            }
             if (!refined) continue;
             blob.cx = static_cast<float>(X * ctx->pitchX);
             blob.cy = static_cast<float>(Y * ctx->pitchY);
@@ -883,6 +1051,7 @@ void RefineBlobCentres(CoreContext* ctx) {
             centres.reach[b] = radius + kReachMarginLeds;
         }
         if (!anyShared) break;
+        if (pass == 0) SplitMergedRuns(ctx, families, &centres, first, &work, budget);
     }
     ctx->refineWork = static_cast<int32_t>(MinOf<long>(work, INT32_MAX));
 }
