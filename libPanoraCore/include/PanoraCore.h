@@ -68,9 +68,9 @@ extern "C" {
 #define PANORA_CARVE_BUDGET_FOR(linesX, linesY)                                            \
     ((linesX) + (linesY) > 14 ? (long)PANORA_CARVE_BUDGET * ((linesX) + (linesY)) / 14 \
                               : (long)PANORA_CARVE_BUDGET)
-/* Refinement work of one frame per line family (see refineWork): about 1.5 times what the
- * busiest frame of two hands costs. */
-#define PANORA_REFINE_BUDGET_PER_FAMILY 1300
+/* Refinement work of one frame per line family (see refineWork): about one and a half times
+ * what the busiest frame of two hands costs. */
+#define PANORA_REFINE_BUDGET_PER_FAMILY 1000
 
 #pragma pack(push, 1)
 

@@ -350,12 +350,11 @@ struct Families {
 };
 
 // A way the ends of a straight run two blobs' shadows merged into are theirs: blob `self`'s
-// disc blocks the whole run, or reaches only its low end (missing the high end's beam) or only
-// its high end. Neither disc reaches the arrived beams beyond the run.
+// disc reaches only the run's low end (atLo, missing the high end's beam) or only its high end.
+// Neither disc reaches the arrived beams beyond the run.
 struct Forced {
-    enum Way { kWhole, kLowEnd, kHighEnd };
     int family = -1;
-    Way way = kWhole;
+    bool atLo = false;
     int lo = 0, hi = 0;
 };
 
@@ -388,17 +387,16 @@ int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCent
         if (forced != nullptr && k == forced->family) {
             // The merged run stands for both blobs: the neighbour's shadow is accounted for.
             if (!run.own || run.lo != forced->lo || run.hi != forced->hi) return 0;
-            if (forced->way == Forced::kLowEnd) {
+            if (forced->atLo) {
                 run.hi = run.lo;
                 run.hiClear = true;
                 run.hiOut = forced->hi + 0.5;
-                run.tight = false;
-            } else if (forced->way == Forced::kHighEnd) {
+            } else {
                 run.lo = run.hi;
                 run.loClear = true;
                 run.loOut = forced->lo + 0.5;
-                run.tight = false;
             }
+            run.tight = false;
             run.forced = true;
             RadiusBounds(&run);
             ++count;
@@ -872,7 +870,8 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
 
     Moments m;
     Integrate(runs, count, poly, n, bx0, bx1, by0, by1, rLo, rCap, &m);
-    if (!(m.weight > 0.0)) {
+    if (!(m.weight > 0.0) && trial == nullptr) {
+        // A way of splitting a run whose body is this thin weighs next to nothing anyway.
         // The body is thinner than the grid's steps everywhere: a grid of half the step over
         // each quarter of the box finds it (or proves nothing fits there either).
         const double mx = 0.5 * (bx0 + bx1), my = 0.5 * (by0 + by1);
@@ -906,18 +905,17 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
 // false when no way fits both.
 bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centres, int k, int b,
                  int o, const FamilyRun& run, const FirstPass* first, long* work) {
-    // Each way places both blobs. Both discs are held to the radii they agree on: a disc left
-    // loose by few families near an edge would otherwise favour whichever way frees it most.
-    const Forced::Way waysB[3] = {Forced::kWhole, Forced::kLowEnd, Forced::kHighEnd};
-    const Forced::Way waysO[3] = {Forced::kWhole, Forced::kHighEnd, Forced::kLowEnd};
-    double at[3][4], reachB = 0.0, reachO = 0.0, weight[3] = {0.0, 0.0, 0.0};
+    // Both discs are held to the radii they agree on: a disc left loose by few families near
+    // an edge would otherwise favour whichever way frees it most. A run one such disc could
+    // cover may be both discs' whole shadow (a pair in one row shares it so): left as it is.
     const double clampLo = MaxOf(first[b].rLo, first[o].rLo);
     const double clampHi = MinOf(first[b].rCap, first[o].rCap);
-    if (!(clampLo <= clampHi)) return false;
-    for (int way = 0; way < 3; ++way) {
+    if (!(clampLo <= clampHi) || !((run.hi - run.lo) * 0.5 > clampHi)) return false;
+    double at[2][4], reachB = 0.0, reachO = 0.0, weight[2] = {0.0, 0.0};
+    for (int way = 0; way < 2; ++way) {
         SplitTrial tb, to;
-        tb.forced = Forced{k, waysB[way], run.lo, run.hi};
-        to.forced = Forced{k, waysO[way], run.lo, run.hi};
+        tb.forced = Forced{k, way == 0, run.lo, run.hi};
+        to.forced = Forced{k, way != 0, run.lo, run.hi};
         tb.clampLo = to.clampLo = clampLo;
         tb.clampHi = to.clampHi = clampHi;
         double rb, ro;
@@ -928,25 +926,15 @@ bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centre
             !RefinedCentre(ctx, families, *centres, o, &p[2], &p[3], &ro, &unused, work, nullptr,
                            &to))
             continue;
-        // An end at the frame's edge may be a disc's shadow cut off there, which leaves a disc
-        // there free enough to favour splitting the run whatever the beams say: such a run is
-        // split only when no disc the families allow covers it whole.
-        if (way == 0 && (!run.loClear || !run.hiClear)) return false;
         weight[way] = tb.weight * to.weight;
         reachB = MaxOf(reachB, rb), reachO = MaxOf(reachO, ro);
     }
-    const double split = weight[1] + weight[2];
-    if (!(weight[0] + split > 0.0)) return false;
+    const double sum = weight[0] + weight[1];
+    if (!(sum > 0.0)) return false;
+    // Weighed by their volumes, the ways give the expected places (a way the beams clearly
+    // favour all but decides).
     double place[4];
-    for (int c = 0; c < 4; ++c) {
-        // Likelier whole, the first pass's assumption stands, now with the run's ends counted
-        // for both; likelier split, the ways weighed by their volumes give the expected places
-        // (a way the beams clearly favour all but decides).
-        place[c] = weight[0] >= split
-                       ? at[0][c]
-                       : (weight[0] * at[0][c] + weight[1] * at[1][c] + weight[2] * at[2][c]) /
-                             (weight[0] + split);
-    }
+    for (int c = 0; c < 4; ++c) place[c] = (weight[0] * at[0][c] + weight[1] * at[1][c]) / sum;
     const int blobs[2] = {b, o};
     for (int i = 0; i < 2; ++i) {
         _MINI_POLYGON& blob = ctx->blobs[blobs[i]];
@@ -958,12 +946,12 @@ bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centre
     return true;
 }
 
-// Two blobs whose straight shadows on one axis merged into one run, and that the first pass
-// left at detection's value on that axis (often both in the run's middle), are placed again
-// for each way the run's ends can be theirs: both discs block the whole run, or one reaches
-// only the low end and the other only the high end. With positions and radii uniform, a way's
-// likelihood is the volume its two fitting bodies hold together. Placed so, the blobs give the
-// second pass neighbours that are where their shadows say.
+// Two blobs whose straight shadows on one axis merged into a run longer than either disc's
+// shadow, and that the first pass left at detection's value on that axis (often both in the
+// run's middle), are placed again for each way the run's ends can be theirs: one disc reaches
+// only the low end and the other only the high end, or the other way round. With positions and
+// radii uniform, a way's likelihood is the volume its two fitting bodies hold together. Placed
+// so, the blobs give the second pass neighbours that are where their shadows say.
 void SplitMergedRuns(CoreContext* ctx, const Families& families, BlobCentres* centres,
                      const FirstPass* first, long* work, long budget) {
     bool placed[kPolygonSlots] = {};
