@@ -19,9 +19,12 @@
 // finger's place known.
 //
 // Usage: panora_bench_bound [--model NAME] [--diameter MM] [--trials N] [--grid N] [--known-radius]
+//                           [--from DUMP]
 // Prints one markdown table row per region: touches, mean, p95 and max error in millimetres,
 // and how many trials had a consistent set reaching the searched box (then the box was too small
-// and the figure is not a bound).
+// and the figure is not a bound). With --from, the fingers are those of a panora_bench_placement
+// --dump file of the same model and diameter, and each row sets the library's errors on exactly
+// those fingers beside the ideal estimator's.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -51,6 +54,7 @@ struct Options {
     int trials = 4000;
     int grid = 120;
     bool knownRadius = false;
+    std::string from;
 };
 
 struct Result {
@@ -179,6 +183,83 @@ void Row(const Options& o, const char* set, const char* region, Tally t) {
                 t.mm[std::min(n - 1, n * 95 / 100)], t.mm.back(), t.clipped, t.empty);
 }
 
+// The library's errors from a placement dump beside the ideal estimator's on the same fingers:
+// singles placed alone, pairs (consecutive lines of the "pair" and "row" sets) each alone and
+// with the other finger known. Missed fingers (error -1) are left out of both.
+int Compare(const Options& o, const Bound& bound) {
+    FILE* in = std::fopen(o.from.c_str(), "r");
+    if (in == nullptr) {
+        std::fprintf(stderr, "cannot read %s\n", o.from.c_str());
+        return 2;
+    }
+    struct Line {
+        std::string set;
+        Finger f;
+        double mm;
+    };
+    std::vector<Line> lines;
+    char set[32];
+    double x, y, mm, ex, ey;
+    int ghosts;
+    while (std::fscanf(in, "%31s %lf %lf %lf %d %lf %lf", set, &x, &y, &mm, &ghosts, &ex, &ey) == 7)
+        lines.push_back({set, Finger{1, x, y, o.diameter}, mm});
+    std::fclose(in);
+    Tally lib[4], ideal[4], known[4];
+    const char* names[4] = {"single, whole", "single, interior", "pair", "pair in one row"};
+    auto add = [](Tally& t, double e) {
+        Result r;
+        r.errorMm = e;
+        t.Add(r);
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Line& l = lines[i];
+        if (l.set == "single" && l.mm >= 0) {
+            const Result r = bound.Place(l.f);
+            const double edge = std::min(std::min(l.f.x, 1 - l.f.x) * bound.widthMm(),
+                                         std::min(l.f.y, 1 - l.f.y) * bound.heightMm());
+            for (int g = 0; g < (edge > kInteriorMm ? 2 : 1); ++g) {
+                add(lib[g], l.mm);
+                ideal[g].Add(r);
+            }
+        }
+        if ((l.set == "pair" || l.set == "row") && i + 1 < lines.size() && lines[i + 1].set == l.set) {
+            const int g = l.set == "pair" ? 2 : 3;
+            for (int k = 0; k < 2; ++k) {
+                const Line& a = lines[i + k];
+                const Line& b = lines[i + 1 - k];
+                if (a.mm < 0) continue;
+                add(lib[g], a.mm);
+                ideal[g].Add(bound.Place(a.f));
+                known[g].Add(bound.Place(a.f, {b.f}));
+            }
+            ++i;
+        }
+    }
+    std::printf("| set | fingers | library: mean | p95 | ideal, alone: mean | p95 | ideal, other known: "
+                "mean | p95 |\n|---|---|---|---|---|---|---|---|\n");
+    for (int g = 0; g < 4; ++g) {
+        if (lib[g].mm.empty()) continue;
+        auto stat = [](Tally t, double* mean) {
+            std::sort(t.mm.begin(), t.mm.end());
+            *mean = 0;
+            for (double e : t.mm) *mean += e;
+            *mean /= static_cast<double>(t.mm.size());
+            return t.mm[std::min(t.mm.size() - 1, t.mm.size() * 95 / 100)];
+        };
+        double m1, m2, m3 = 0;
+        const double p1 = stat(lib[g], &m1), p2 = stat(ideal[g], &m2);
+        const double p3 = known[g].mm.empty() ? 0 : stat(known[g], &m3);
+        std::printf("| %s | %zu | %.2f | %.2f | %.2f | %.2f |", names[g], lib[g].mm.size(), m1, p1,
+                    m2, p2);
+        if (known[g].mm.empty()) {
+            std::printf(" | |\n");
+        } else {
+            std::printf(" %.2f | %.2f |\n", m3, p3);
+        }
+    }
+    return 0;
+}
+
 int Run(const Options& o) {
     const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(o.model);
     if (model == nullptr) {
@@ -186,6 +267,7 @@ int Run(const Options& o) {
         return 2;
     }
     const Bound bound(*model, o);
+    if (!o.from.empty()) return Compare(o, bound);
     blobbench::FingerDraw draw(bound.widthMm(), bound.heightMm(), 2026u);
     Tally whole, interior, edge, pair, row, pairKnown, rowKnown;
     for (int t = 0; t < o.trials; ++t) {
@@ -233,12 +315,14 @@ int main(int argc, char** argv) {
             o.trials = std::atoi(argv[++i]);
         } else if (a == "--grid" && more) {
             o.grid = std::atoi(argv[++i]);
+        } else if (a == "--from" && more) {
+            o.from = argv[++i];
         } else if (a == "--known-radius") {
             o.knownRadius = true;
         } else {
             std::fprintf(stderr,
                          "usage: %s [--model NAME] [--diameter MM] [--trials N] [--grid N] "
-                         "[--known-radius]\n",
+                         "[--known-radius] [--from DUMP]\n",
                          argv[0]);
             return 2;
         }
@@ -247,8 +331,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "trials must be at least 1, grid at least 8, diameter positive\n");
         return 2;
     }
-    std::printf(
-        "| model | finger mm | set | region | touches | mean | p95 | max | clipped | empty |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    if (o.from.empty()) {
+        std::printf(
+            "| model | finger mm | set | region | touches | mean | p95 | max | clipped | empty |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    }
     return Run(o);
 }
