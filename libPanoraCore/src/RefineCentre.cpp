@@ -8,6 +8,7 @@
 //
 // Work happens in LED units (x / pitchX, y / pitchY), where one LED step is mmPerLed on both
 // axes, so discs stay round and distances are plain Euclidean.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -41,39 +42,42 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // them the beams may be blocked by a neighbour or not exist, up to the arrived beams at loOut
 // (hiOut, beam centres) when loClear (hiClear): the disc reaches neither of those, whoever
 // blocked the beams between. `tight` when those arrived beams are right beyond lo and hi.
+//
+// No member has a default: the runs of a blob are written over the family's blank one, and
+// initialising every slot first would cost as much as some of the work done with them.
 struct FamilyRun {
-    double a, b, stretch;
+    double a, b, stretch, inv;  // inv = 1 / stretch
     int lo, hi;
     bool loClear, hiClear;
     double rMin, rMax;  // radii (LED units) for which the run can be exactly this
-    bool own = true, tight = false;
-    double loOut = 0.0, hiOut = 0.0;
-    bool forced = false;  // a way of splitting a merged run (Forced) that a fit must keep
+    bool own, tight;
+    double loOut, hiOut;
+    bool forced;  // a way of splitting a merged run (Forced) that a fit must keep
 };
 
 // The beams of one family: LED r's bit in the scan word and whether the beam exists. What
 // depends only on the family is worked out once, not per LED asked about.
 struct FamilyBeams {
     const CoreContext* ctx;
-    int first, last;        // LEDs whose beam and partner are both real (not padding)
+    int first, count;       // LEDs first.. first + count - 1 have a real beam and partner
     int entry0, entryStep;  // scan entry of LED r: entry0 + entryStep * r
     int bit;
 
-    FamilyBeams() : ctx(nullptr), first(0), last(-1), entry0(0), entryStep(0), bit(0) {}
+    FamilyBeams() : ctx(nullptr), first(0), count(0), entry0(0), entryStep(0), bit(0) {}
     FamilyBeams(const CoreContext* c, bool yAxis, int line, int b) : ctx(c), bit(b) {
         const int n = yAxis ? c->ledCountY : c->ledCountX;
         const int pad = MaxOf(yAxis ? c->padLedsY : c->padLedsX, 0);
         // The partner of LED r is r + offset.
         const int offset = yAxis ? -c->ledGapY * line : c->ledGapX * line;
         first = MaxOf(pad, pad - offset);
-        last = MinOf(n - pad, n - pad - offset) - 1;
+        count = MaxOf(0, MinOf(n - pad, n - pad - offset) - first);
         entry0 = yAxis ? c->ledCountY - 1 : c->ledCountY;
         entryStep = yAxis ? -1 : 1;
     }
 
     // 1 blocked, 0 arrived, -1 unknown (no such beam, or masked by the background).
     int Beam(int r) const {
-        if (r < first || r > last) return -1;
+        if (static_cast<unsigned>(r - first) >= static_cast<unsigned>(count)) return -1;
         const int entry = entry0 + entryStep * r;
         if (((ctx->background[entry] >> bit) & 1u) == 0) return -1;
         return ((ctx->scan[entry] >> bit) & 1u) != 0 ? 0 : 1;
@@ -121,15 +125,20 @@ int FollowGap(const ShadowedBeams& beams, int from, int step, int limit, bool* c
 
 // The radius interval a family's evidence allows.
 void RadiusBounds(FamilyRun* run) {
-    run->rMin = run->own ? (run->hi - run->lo) * 0.5 / run->stretch : 0.0;
-    run->rMax = run->loClear && run->hiClear ? (run->hiOut - run->loOut) * 0.5 / run->stretch : kInf;
+    const double half = 0.5 * run->inv;
+    run->rMin = run->own ? (run->hi - run->lo) * half : 0.0;
+    run->rMax = run->loClear && run->hiClear ? (run->hiOut - run->loOut) * half : kInf;
 }
 
 // Finds the blocked run of a family nearest to coordinate u0. With none of its own close by,
 // a stretch of beams near u0 that a neighbour may shadow or that do not exist still bounds the
 // disc by the arrived beams around it. False when there is neither, or the run is too long to
 // be one finger's.
-bool FindRun(const ShadowedBeams& beams, double u0, int maxRun, FamilyRun* run, int* shared) {
+//
+// The innermost work of the refinement, once per family and blob: with a second caller a
+// compiler keeps it out of line, and the calls alone cost a twentieth of the refinement.
+__attribute__((always_inline)) inline bool FindRun(const ShadowedBeams& beams, double u0,
+                                                   int maxRun, FamilyRun* run, int* shared) {
     const int r0 = TruncIndex(std::floor(u0));
     int start = -1, blind = -1;
     bool other = false;
@@ -327,7 +336,7 @@ struct Families {
             // Y line i: Y = r + 0.5 + S*X.
             const double S = static_cast<double>(ctx->lineSlope[i + hY]) * px / py;
             maxS = MaxOf(maxS, std::fabs(S));
-            Add(FamilyRun{-S, 1.0, std::sqrt(1.0 + S * S), 0, 0, false, false, 0, 0},
+            Add(Blank(-S, 1.0),
                 FamilyBeams{ctx, true, i, ctx->linesY - 1 - hY - i}, true);
         }
         for (int j = -hX; j <= hX && count < kMaxFamilies; ++j) {
@@ -336,9 +345,15 @@ struct Families {
             if (j != 0 && s == 0.0) continue;
             const double T = j == 0 ? 0.0 : (1.0 / s) * py / px;
             maxT = MaxOf(maxT, std::fabs(T));
-            Add(FamilyRun{1.0, -T, std::sqrt(1.0 + T * T), 0, 0, false, false, 0, 0},
+            Add(Blank(1.0, -T),
                 FamilyBeams{ctx, false, j, ctx->linesY - 1 - hY - j}, false);
         }
+    }
+
+    static FamilyRun Blank(double a, double b) {
+        const double stretch = std::sqrt(a * a + b * b);
+        return FamilyRun{a, b, stretch, 1.0 / stretch, 0, 0, false, false, 0.0, 0.0,
+                         true, false, 0.0, 0.0, false};
     }
 
     void Add(const FamilyRun& r, const FamilyBeams& b, bool y) {
@@ -378,7 +393,10 @@ int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCent
         const bool y = families.yAxis[k];
         // Written in place: it counts only once FindRun and KeepOwnEnd accept it.
         FamilyRun& run = runs[count];
-        run = families.run[k];
+        // FindRun writes everything else of a run it accepts.
+        const FamilyRun& blank = families.run[k];
+        run.a = blank.a, run.b = blank.b, run.stretch = blank.stretch, run.inv = blank.inv;
+        run.forced = false;
         ShadowedBeams beams(families.beams[k]);
         const double u0 = run.a * X + run.b * Y;
         int* shared = y ? sharedY : sharedX;
@@ -386,25 +404,34 @@ int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCent
         if (!FindRun(beams, u0, maxRun, &run, shared)) continue;
         if (forced != nullptr && k == forced->family) {
             // The merged run stands for both blobs: the neighbour's shadow is accounted for.
+            // Which end is this blob's is left to ForceEnd, so both ways share what is found.
             if (!run.own || run.lo != forced->lo || run.hi != forced->hi) return 0;
-            if (forced->atLo) {
-                run.hi = run.lo;
-                run.hiClear = true;
-                run.hiOut = forced->hi + 0.5;
-            } else {
-                run.lo = run.hi;
-                run.loClear = true;
-                run.loOut = forced->lo + 0.5;
-            }
-            run.tight = false;
             run.forced = true;
-            RadiusBounds(&run);
             ++count;
         } else if (KeepOwnEnd(ctx, centres, y ? plainY : plainX, &run, shared)) {
             ++count;
         }
     }
     return count;
+}
+
+// Gives the merged run CollectRuns marked as forced to one end of it (see Forced).
+void ForceEnd(FamilyRun* runs, int count, const Forced& forced) {
+    for (int k = 0; k < count; ++k) {
+        FamilyRun& run = runs[k];
+        if (!run.forced) continue;
+        if (forced.atLo) {
+            run.hi = run.lo;
+            run.hiClear = true;
+            run.hiOut = forced.hi + 0.5;
+        } else {
+            run.lo = run.hi;
+            run.loClear = true;
+            run.loOut = forced.lo + 0.5;
+        }
+        run.tight = false;
+        RadiusBounds(&run);
+    }
 }
 
 // Keeps the families that agree on the radius most of them allow; returns how many, with the
@@ -679,7 +706,7 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
     int floorFamily = -1, ceilingFamily = -1;
     for (int k = 0; k < count; ++k) {
         const FamilyRun& f = runs[k];
-        const double inv = 1.0 / f.stretch;
+        const double inv = f.inv;
         // Beam centres of the run's ends and of the arrived beams beyond them (far away where
         // that beam is unknown, so that it bounds nothing).
         // Without a run of its own nothing says which beams the disc reaches.
@@ -713,8 +740,11 @@ GridBounds BoundsOnGrid(const FamilyRun* runs, int count, double bx0, double bx1
     return g;
 }
 
+inline double Square(double v) { return v * v; }
+
 bool WithinMove(const BlobCentres& centres, int self, double x, double y) {
-    return std::hypot(x - centres.detectedX[self], y - centres.detectedY[self]) <= kMaxMoveLeds;
+    const double dx = x - centres.detectedX[self], dy = y - centres.detectedY[self];
+    return dx * dx + dy * dy <= kMaxMoveLeds * kMaxMoveLeds;
 }
 
 // Weighs an earlier value of a coordinate against the region's centroid c, each by the inverse
@@ -775,6 +805,37 @@ struct SplitTrial {
     double weight = 0.0;
 };
 
+// What one blob's centre sees: its place in LED units and the runs of every family around it.
+struct Around {
+    double X = 0.0, Y = 0.0;
+    FamilyRun runs[kMaxFamilies];
+    int found = 0, sharedX = 0, sharedY = 0;
+
+    Around() = default;
+    // Only the runs found are worth copying.
+    Around(const Around& o) : X(o.X), Y(o.Y), found(o.found), sharedX(o.sharedX), sharedY(o.sharedY) {
+        std::copy(o.runs, o.runs + MaxOf(0, o.found), runs);
+    }
+    Around& operator=(const Around&) = delete;
+};
+
+// Collects the runs around blob `self`; false when its centre is no place at all. With
+// `forced`, the merged run is marked for ForceEnd (and found only if it is still there).
+bool LookAround(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
+                int self, long* work, const Forced* forced, Around* around) {
+    const _MINI_POLYGON& blob = ctx->blobs[self];
+    around->X = blob.cx / static_cast<double>(ctx->pitchX);
+    around->Y = blob.cy / static_cast<double>(ctx->pitchY);
+    // The function is exported: a caller's blob may hold anything.
+    if (!std::isfinite(around->X) || !std::isfinite(around->Y) || !std::isfinite(blob.width) ||
+        !std::isfinite(blob.height)) {
+        return false;
+    }
+    around->found = CollectRuns(ctx, families, centres, self, around->X, around->Y, around->runs,
+                                &around->sharedX, &around->sharedY, work, forced);
+    return true;
+}
+
 // The refined centre of one blob in LED units, or false to keep the old one.
 //
 // The positions and radii that fit every run form a convex body in (x, y, R); its centroid is
@@ -782,29 +843,22 @@ struct SplitTrial {
 // families, so the centroid is the thickness-weighted mean position, integrated on a grid over
 // the small polygon where any radius can fit.
 //
-// *outRadius gets the largest radius that fits anywhere, *outShared (first pass) whether
-// neighbours' shadows cost the runs enough that a second pass should place it again.
-// With `trial`, the blob is placed for that way of splitting a merged run (and placed whatever
-// else it shares).
-bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
-                   int self, double* outX, double* outY, double* outRadius, bool* outShared,
-                   long* work, FirstPass* first = nullptr, SplitTrial* trial = nullptr) {
+// `around` is used up (its runs are narrowed). *outRadius gets the largest radius that fits
+// anywhere, *outShared (first pass) whether neighbours' shadows cost the runs enough that a
+// second pass should place it again. With `trial`, the blob is placed for that way of splitting
+// a merged run (and placed whatever else it shares).
+bool PlaceFrom(const CoreContext* ctx, const BlobCentres& centres, int self, Around* around,
+               double* outX, double* outY, double* outRadius, bool* outShared,
+               FirstPass* first = nullptr, SplitTrial* trial = nullptr) {
     const Forced* forced = trial != nullptr ? &trial->forced : nullptr;
     const _MINI_POLYGON& blob = ctx->blobs[self];
     const double px = ctx->pitchX, py = ctx->pitchY;
-    const double X = blob.cx / px, Y = blob.cy / py;
-    *outShared = false;
-    // The function is exported: a caller's blob may hold anything.
-    if (!std::isfinite(X) || !std::isfinite(Y) || !std::isfinite(blob.width) ||
-        !std::isfinite(blob.height)) {
-        return false;
-    }
-    FamilyRun runs[kMaxFamilies];
-    int sharedX = 0, sharedY = 0;
-    const int found =
-        CollectRuns(ctx, families, centres, self, X, Y, runs, &sharedX, &sharedY, work, forced);
+    const double X = around->X, Y = around->Y;
+    FamilyRun* runs = around->runs;
+    const int found = around->found, sharedX = around->sharedX, sharedY = around->sharedY;
     *outShared = sharedX + sharedY > 0;
     if (found < kMinFamilies) return false;
+    if (forced != nullptr) ForceEnd(runs, found, *forced);
     double rLo, rHi;
     const int count = AgreeOnRadius(runs, found, &rLo, &rHi);
     if (count < kMinFamilies || rLo > rHi) return false;
@@ -854,7 +908,8 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
         bool close = false;
         if (sharedX + sharedY > 0)
             for (int o = 0; o < centres.count && !close; ++o)
-                close = o != self && std::hypot(centres.x[o] - X, centres.y[o] - Y) < kCloseLeds;
+                close = o != self && Square(centres.x[o] - X) + Square(centres.y[o] - Y) <
+                                         kCloseLeds * kCloseLeds;
         *outShared = keepX || keepY || close;
         if (*outShared) {
             Pt c;
@@ -901,6 +956,15 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
     return true;
 }
 
+bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
+                   int self, double* outX, double* outY, double* outRadius, bool* outShared,
+                   long* work, FirstPass* first) {
+    *outShared = false;
+    Around around;
+    return LookAround(ctx, families, centres, self, work, nullptr, &around) &&
+           PlaceFrom(ctx, centres, self, &around, outX, outY, outRadius, outShared, first);
+}
+
 // Places both blobs of a merged run for the ways its ends can be theirs (see SplitMergedRuns);
 // false when no way fits both.
 bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centres, int k, int b,
@@ -911,20 +975,26 @@ bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centre
     const double clampLo = MaxOf(first[b].rLo, first[o].rLo);
     const double clampHi = MinOf(first[b].rCap, first[o].rCap);
     if (!(clampLo <= clampHi) || !((run.hi - run.lo) * 0.5 > clampHi)) return false;
+    // The ways differ only in the merged run's ends: the runs around each blob are found once.
+    const Forced merged{k, false, run.lo, run.hi};
+    Around aroundB, aroundO;
+    if (!LookAround(ctx, families, *centres, b, work, &merged, &aroundB) ||
+        !LookAround(ctx, families, *centres, o, work, &merged, &aroundO))
+        return false;
     double at[2][4], reachB = 0.0, reachO = 0.0, weight[2] = {0.0, 0.0};
     for (int way = 0; way < 2; ++way) {
         SplitTrial tb, to;
-        tb.forced = Forced{k, way == 0, run.lo, run.hi};
-        to.forced = Forced{k, way != 0, run.lo, run.hi};
+        tb.forced = to.forced = merged;
+        tb.forced.atLo = way == 0;
+        to.forced.atLo = way != 0;
         tb.clampLo = to.clampLo = clampLo;
         tb.clampHi = to.clampHi = clampHi;
         double rb, ro;
         bool unused;
         double* p = at[way];
-        if (!RefinedCentre(ctx, families, *centres, b, &p[0], &p[1], &rb, &unused, work, nullptr,
-                           &tb) ||
-            !RefinedCentre(ctx, families, *centres, o, &p[2], &p[3], &ro, &unused, work, nullptr,
-                           &to))
+        Around b1 = aroundB, o1 = aroundO;
+        if (!PlaceFrom(ctx, *centres, b, &b1, &p[0], &p[1], &rb, &unused, nullptr, &tb) ||
+            !PlaceFrom(ctx, *centres, o, &o1, &p[2], &p[3], &ro, &unused, nullptr, &to))
             continue;
         weight[way] = tb.weight * to.weight;
         reachB = MaxOf(reachB, rb), reachO = MaxOf(reachO, ro);
@@ -961,6 +1031,9 @@ void SplitMergedRuns(CoreContext* ctx, const Families& families, BlobCentres* ce
         const bool y = families.yAxis[k];
         if ((y ? families.run[k].a : families.run[k].b) != 0.0) continue;  // slanted
         const int axis = y ? kKeptY : kKeptX;
+        int keptCount = 0;
+        for (int b = 0; b < centres->count; ++b) keptCount += (first[b].kept & axis) != 0;
+        if (keptCount < 2) continue;  // nothing to split on this axis
         const ShadowedBeams beams(families.beams[k]);
         // Each blob's run of the family once; a run of one beam has no two ends to share.
         for (int b = 0; b < centres->count; ++b) {
