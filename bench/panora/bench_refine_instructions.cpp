@@ -2,10 +2,13 @@
 // (the machines are shared and noisy; an instruction count repeats to the digit):
 //
 //   valgrind --tool=callgrind --toggle-collect=RefineBlobCentres
-//            panora_bench_refine_instructions MODEL FINGERS FRAMES [pairs]   (one command line)
+//            panora_bench_refine_instructions MODEL FINGERS FRAMES [pairs|circling|circling-pairs]
+//   (one command line)
 //
 // Each frame holds FINGERS 10 mm fingers at uniformly random positions (fixed seed, at least
-// 30 mm apart, away from the edges as in the Refine rows of panora_bench_updateblobs). Detection,
+// 30 mm apart, away from the edges as in the Refine rows of panora_bench_updateblobs). With
+// "circling", the frames are instead those the Refine rows time: one placement whose fingers
+// drift on small circles, FRAMES of its 240 frames (looped). Detection,
 // masking, ghost removal and the lone-touch rescue run first, then RefineBlobCentres once. The
 // program prints the touches refined; callgrind's count divided by them is the cost per touch.
 #include <cmath>
@@ -21,8 +24,13 @@
 #include "blob_bench_context.h"
 
 int main(int argc, char** argv) {
-    if (argc != 4 && !(argc == 5 && std::strcmp(argv[4], "pairs") == 0)) {
-        std::fprintf(stderr, "usage: %s MODEL FINGERS FRAMES [pairs]\n", argv[0]);
+    const char* mode = argc == 5 ? argv[4] : "";
+    const bool circling = std::strncmp(mode, "circling", 8) == 0;
+    // "pairs": the fingers come in pairs 20-24 mm apart in one row, the pairs kept apart.
+    const bool pairs = std::strcmp(mode, "pairs") == 0 || std::strcmp(mode, "circling-pairs") == 0;
+    if (argc < 4 || argc > 5 || (argc == 5 && !pairs && std::strcmp(mode, "circling") != 0)) {
+        std::fprintf(stderr, "usage: %s MODEL FINGERS FRAMES [pairs|circling|circling-pairs]\n",
+                     argv[0]);
         return 2;
     }
     const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(argv[1]);
@@ -40,13 +48,14 @@ int main(int argc, char** argv) {
     const double mm = model->geometry.mmPerLed();
     const double w = model->geometry.ledsX * mm, h = model->geometry.ledsY * mm;
     std::mt19937 rng(static_cast<uint32_t>(777 + fingers));
-    // "pairs": the fingers come in pairs 20-24 mm apart in one row, the pairs kept apart.
-    const bool pairs = argc == 5 && std::strcmp(argv[4], "pairs") == 0;
+    const std::vector<std::vector<uint16_t>> loop =
+        circling ? blobbench::CirclingFrames(*model, fingers, pairs)
+                 : std::vector<std::vector<uint16_t>>();
     long touches = 0;
     for (int frame = 0; frame < frames; ++frame) {
-        const std::vector<VirtualFrame::Finger> placed =
-            blobbench::SpreadFingers(rng, w, h, fingers, 30.0, pairs);
-        const std::vector<uint16_t> words = beams.scan(placed);
+        const std::vector<uint16_t> words =
+            circling ? loop[static_cast<size_t>(frame) % loop.size()]
+                     : beams.scan(blobbench::SpreadFingers(rng, w, h, fingers, 30.0, pairs));
         std::memcpy(ctx->scan, words.data(), words.size() * sizeof(uint16_t));
         findBlobs_Improved(ctx.get());
         RemoveBackground(ctx.get());

@@ -22,45 +22,12 @@
 
 namespace {
 
-constexpr int kFramesPerLoop = 240;  // two seconds of a 120 Hz frame
-constexpr double kMinSeparationMm = 30.0;
-constexpr double kCircleMm = 6.0;
-
-// Finger centres at least kMinSeparationMm apart (or close pairs, see SpreadFingers), drawn
-// with a fixed seed.
-std::vector<VirtualFrame::Finger> SeparatedFingers(const VirtualFrame::FrameModel& model, int n,
-                                                   bool closePairs) {
-    const double mm = model.geometry.mmPerLed();
-    std::mt19937 rng(static_cast<uint32_t>(4242 + n));
-    return blobbench::SpreadFingers(rng, model.geometry.ledsX * mm, model.geometry.ledsY * mm, n,
-                                    kMinSeparationMm, closePairs);
-}
-
-std::vector<std::vector<uint16_t>> FrameWords(const VirtualFrame::FrameModel& model, int n,
-                                              bool closePairs = false) {
-    VirtualFrame::BeamModel beams(model);
-    const std::vector<VirtualFrame::Finger> base = SeparatedFingers(model, n, closePairs);
-    const double mm = model.geometry.mmPerLed();
-    const double w = model.geometry.ledsX * mm, h = model.geometry.ledsY * mm;
-    std::vector<std::vector<uint16_t>> frames;
-    for (int i = 0; i < kFramesPerLoop; ++i) {
-        std::vector<VirtualFrame::Finger> now = base;
-        const double a = 2.0 * M_PI * i / kFramesPerLoop;
-        for (auto& f : now) {
-            f.x += kCircleMm * std::cos(a + f.id) / w;
-            f.y += kCircleMm * std::sin(a + f.id) / h;
-        }
-        frames.push_back(beams.scan(now));
-    }
-    return frames;
-}
-
 void UpdateBlobs(benchmark::State& state, const char* modelName, bool closePairs) {
     const VirtualFrame::FrameModel* model = nullptr;
     auto ctx = blobbench::ContextForRun(state, modelName, &model);
     if (!ctx) return;
     const int fingers = static_cast<int>(state.range(0));
-    const std::vector<std::vector<uint16_t>> frames = FrameWords(*model, fingers, closePairs);
+    const std::vector<std::vector<uint16_t>> frames = blobbench::CirclingFrames(*model, fingers, closePairs);
     const size_t bytes = frames[0].size() * sizeof(uint16_t);
     // Settle the tracker before measuring.
     for (int i = 0; i < 20; ++i) {
@@ -99,7 +66,7 @@ void Refine(benchmark::State& state, const char* modelName, bool closePairs) {
     auto ctx = blobbench::ContextForRun(state, modelName, &model);
     if (!ctx) return;
     const std::vector<std::vector<uint16_t>> frames =
-        FrameWords(*model, static_cast<int>(state.range(0)), closePairs);
+        blobbench::CirclingFrames(*model, static_cast<int>(state.range(0)), closePairs);
     std::vector<std::vector<_MINI_POLYGON>> blobs;
     for (const auto& words : frames) {
         std::memcpy(ctx->scan, words.data(), words.size() * sizeof(uint16_t));

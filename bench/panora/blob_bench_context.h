@@ -165,4 +165,30 @@ inline std::vector<VirtualFrame::Finger> SpreadFingers(std::mt19937& rng, double
     return fingers;
 }
 
+// The frames of the timing benchmarks: n fingers at least 30 mm apart (or close pairs), drawn
+// with a fixed seed, each drifting on a 6 mm circle of its own phase over two seconds of a
+// 120 Hz frame, so that tracking and smoothing work as on a live frame.
+inline std::vector<std::vector<uint16_t>> CirclingFrames(const VirtualFrame::FrameModel& model,
+                                                         int n, bool closePairs) {
+    constexpr int kFramesPerLoop = 240;
+    constexpr double kMinSeparationMm = 30.0, kCircleMm = 6.0;
+    const double mm = model.geometry.mmPerLed();
+    const double w = model.geometry.ledsX * mm, h = model.geometry.ledsY * mm;
+    std::mt19937 rng(static_cast<uint32_t>(4242 + n));
+    const std::vector<VirtualFrame::Finger> base =
+        SpreadFingers(rng, w, h, n, kMinSeparationMm, closePairs);
+    VirtualFrame::BeamModel beams(model);
+    std::vector<std::vector<uint16_t>> frames;
+    for (int i = 0; i < kFramesPerLoop; ++i) {
+        std::vector<VirtualFrame::Finger> now = base;
+        const double a = 2.0 * M_PI * i / kFramesPerLoop;
+        for (auto& f : now) {
+            f.x += kCircleMm * std::cos(a + f.id) / w;
+            f.y += kCircleMm * std::sin(a + f.id) / h;
+        }
+        frames.push_back(beams.scan(now));
+    }
+    return frames;
+}
+
 }  // namespace blobbench
