@@ -27,7 +27,8 @@ void UpdateBlobs(benchmark::State& state, const char* modelName, bool closePairs
     auto ctx = blobbench::ContextForRun(state, modelName, &model);
     if (!ctx) return;
     const int fingers = static_cast<int>(state.range(0));
-    const std::vector<std::vector<uint16_t>> frames = blobbench::CirclingFrames(*model, fingers, closePairs);
+    const std::vector<std::vector<uint16_t>> frames =
+        blobbench::CirclingFrames(*model, fingers, closePairs);
     const size_t bytes = frames[0].size() * sizeof(uint16_t);
     // Settle the tracker before measuring.
     for (int i = 0; i < 20; ++i) {

@@ -336,8 +336,7 @@ struct Families {
             // Y line i: Y = r + 0.5 + S*X.
             const double S = static_cast<double>(ctx->lineSlope[i + hY]) * px / py;
             maxS = MaxOf(maxS, std::fabs(S));
-            Add(Blank(-S, 1.0),
-                FamilyBeams{ctx, true, i, ctx->linesY - 1 - hY - i}, true);
+            Add(Blank(-S, 1.0), FamilyBeams{ctx, true, i, ctx->linesY - 1 - hY - i}, true);
         }
         for (int j = -hX; j <= hX && count < kMaxFamilies; ++j) {
             // X line j: X = r + 0.5 + T*Y, T from the slope table's dy/dx.
@@ -345,15 +344,21 @@ struct Families {
             if (j != 0 && s == 0.0) continue;
             const double T = j == 0 ? 0.0 : (1.0 / s) * py / px;
             maxT = MaxOf(maxT, std::fabs(T));
-            Add(Blank(1.0, -T),
-                FamilyBeams{ctx, false, j, ctx->linesY - 1 - hY - j}, false);
+            Add(Blank(1.0, -T), FamilyBeams{ctx, false, j, ctx->linesY - 1 - hY - j}, false);
         }
     }
 
     static FamilyRun Blank(double a, double b) {
         const double stretch = std::sqrt(a * a + b * b);
-        return FamilyRun{a, b, stretch, 1.0 / stretch, 0, 0, false, false, 0.0, 0.0,
-                         true, false, 0.0, 0.0, false};
+        FamilyRun run;
+        run.a = a, run.b = b, run.stretch = stretch, run.inv = 1.0 / stretch;
+        run.lo = run.hi = 0;
+        run.loClear = run.hiClear = false;
+        run.rMin = run.rMax = 0.0;
+        run.own = true, run.tight = false;
+        run.loOut = run.hiOut = 0.0;
+        run.forced = false;
+        return run;
     }
 
     void Add(const FamilyRun& r, const FamilyBeams& b, bool y) {
@@ -813,7 +818,8 @@ struct Around {
 
     Around() = default;
     // Only the runs found are worth copying.
-    Around(const Around& o) : X(o.X), Y(o.Y), found(o.found), sharedX(o.sharedX), sharedY(o.sharedY) {
+    Around(const Around& o)
+        : X(o.X), Y(o.Y), found(o.found), sharedX(o.sharedX), sharedY(o.sharedY) {
         std::copy(o.runs, o.runs + MaxOf(0, o.found), runs);
     }
     Around& operator=(const Around&) = delete;
