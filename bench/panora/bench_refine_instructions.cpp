@@ -2,13 +2,16 @@
 // (the machines are shared and noisy; an instruction count repeats to the digit):
 //
 //   valgrind --tool=callgrind --toggle-collect=RefineBlobCentres
-//            panora_bench_refine_instructions MODEL FINGERS FRAMES [pairs|circling|circling-pairs]
+//            panora_bench_refine_instructions MODEL FINGERS FRAMES
+//            [pairs|circling|circling-pairs|apart]
 //   (one command line)
 //
 // Each frame holds FINGERS 10 mm fingers at uniformly random positions (fixed seed, at least
 // 30 mm apart, away from the edges as in the Refine rows of panora_bench_updateblobs). With
 // "circling", the frames are instead those the Refine rows time: one placement whose fingers
-// drift on small circles, FRAMES of its 240 frames (looped). Detection,
+// drift on small circles, FRAMES of its 240 frames (looped). With "apart" (FINGERS 2), each
+// frame holds two fingers as the placement benchmark's pair set draws them: one anywhere, the
+// other 20-150 mm from it in a random direction. Detection,
 // masking, ghost removal and the lone-touch rescue run first, then RefineBlobCentres once. The
 // program prints the touches refined; callgrind's count divided by them is the cost per touch.
 #include <cmath>
@@ -28,15 +31,18 @@ int main(int argc, char** argv) {
     const bool circling = std::strncmp(mode, "circling", 8) == 0;
     // "pairs": the fingers come in pairs 20-24 mm apart in one row, the pairs kept apart.
     const bool pairs = std::strcmp(mode, "pairs") == 0 || std::strcmp(mode, "circling-pairs") == 0;
-    if (argc < 4 || argc > 5 || (argc == 5 && !pairs && std::strcmp(mode, "circling") != 0)) {
-        std::fprintf(stderr, "usage: %s MODEL FINGERS FRAMES [pairs|circling|circling-pairs]\n",
+    const bool apart = std::strcmp(mode, "apart") == 0;
+    if (argc < 4 || argc > 5 ||
+        (argc == 5 && !pairs && !apart && std::strcmp(mode, "circling") != 0)) {
+        std::fprintf(stderr,
+                     "usage: %s MODEL FINGERS FRAMES [pairs|circling|circling-pairs|apart]\n",
                      argv[0]);
         return 2;
     }
     const VirtualFrame::FrameModel* model = VirtualFrame::findFrameModel(argv[1]);
     const int fingers = std::atoi(argv[2]), frames = std::atoi(argv[3]);
-    if (model == nullptr || fingers < 1 || frames < 1) {
-        std::fprintf(stderr, "unknown model, or FINGERS or FRAMES below 1\n");
+    if (model == nullptr || fingers < 1 || frames < 1 || (apart && fingers != 2)) {
+        std::fprintf(stderr, "unknown model, FINGERS or FRAMES below 1, or apart without 2\n");
         return 2;
     }
     blobbench::ContextPtr ctx = blobbench::SetUpContext(*model);
@@ -51,10 +57,21 @@ int main(int argc, char** argv) {
     const std::vector<std::vector<uint16_t>> loop =
         circling ? blobbench::CirclingFrames(*model, fingers, pairs)
                  : std::vector<std::vector<uint16_t>>();
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    auto twoApart = [&]() {
+        for (;;) {
+            const double x = unit(rng), y = unit(rng);
+            const double d = 20.0 + 130.0 * unit(rng), a = 2.0 * M_PI * unit(rng);
+            const double x2 = x + d * std::cos(a) / w, y2 = y + d * std::sin(a) / h;
+            if (x2 >= 0.0 && x2 <= 1.0 && y2 >= 0.0 && y2 <= 1.0)
+                return std::vector<VirtualFrame::Finger>{{1, x, y, 10.0}, {2, x2, y2, 10.0}};
+        }
+    };
     long touches = 0;
     for (int frame = 0; frame < frames; ++frame) {
         const std::vector<uint16_t> words =
             circling ? loop[static_cast<size_t>(frame) % loop.size()]
+            : apart  ? beams.scan(twoApart())
                      : beams.scan(blobbench::SpreadFingers(rng, w, h, fingers, 30.0, pairs));
         std::memcpy(ctx->scan, words.data(), words.size() * sizeof(uint16_t));
         findBlobs_Improved(ctx.get());
