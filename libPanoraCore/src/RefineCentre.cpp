@@ -373,7 +373,6 @@ struct Families {
 // disc reaches only the run's low end (atLo, missing the high end's beam) or only its high end.
 // Neither disc reaches the arrived beams beyond the run.
 struct Forced {
-    int family = -1;
     bool atLo = false;
     int lo = 0, hi = 0;
 };
@@ -382,7 +381,7 @@ struct Forced {
 // sharedX, sharedY count the families of each axis a neighbour's shadow reached.
 int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
                 int self, double X, double Y, FamilyRun* runs, int* sharedX, int* sharedY,
-                long* work, const Forced* forced) {
+                long* work) {
     const int maxRun = families.maxRun;
     const NearOthers refinedY(centres, true, self, Y, X, true, families.maxS, maxRun);
     const NearOthers refinedX(centres, true, self, X, Y, false, families.maxT, maxRun);
@@ -407,20 +406,12 @@ int CollectRuns(const CoreContext* ctx, const Families& families, const BlobCent
         int* shared = y ? sharedY : sharedX;
         MarkOthers(centres, y ? refinedY : refinedX, run, u0, maxRun, &beams);
         if (!FindRun(beams, u0, maxRun, &run, shared)) continue;
-        if (forced != nullptr && k == forced->family) {
-            // The merged run stands for both blobs: the neighbour's shadow is accounted for.
-            // Which end is this blob's is left to ForceEnd, so both ways share what is found.
-            if (!run.own || run.lo != forced->lo || run.hi != forced->hi) return 0;
-            run.forced = true;
-            ++count;
-        } else if (KeepOwnEnd(ctx, centres, y ? plainY : plainX, &run, shared)) {
-            ++count;
-        }
+        if (KeepOwnEnd(ctx, centres, y ? plainY : plainX, &run, shared)) ++count;
     }
     return count;
 }
 
-// Gives the merged run CollectRuns marked as forced to one end of it (see Forced).
+// Gives the merged run (the one marked forced) to one end of it (see Forced).
 void ForceEnd(FamilyRun* runs, int count, const Forced& forced) {
     for (int k = 0; k < count; ++k) {
         FamilyRun& run = runs[k];
@@ -849,27 +840,25 @@ struct FirstRuns {
         around[used++] = a;
     }
 
-    // `into` gets the blob's first-pass runs with `merged` (family k's run) in place of that
-    // family's; false when there are none to give.
-    bool WithMerged(int blob, const FamilyRun& family, const FamilyRun& merged, Around* into) const {
-        const Around* kept = Of(blob);
-        if (kept == nullptr) return false;
-        *into = *kept;
-        for (int j = 0; j < into->found; ++j) {
-            FamilyRun& r = into->runs[j];
-            if (r.a != family.a || r.b != family.b) continue;
-            r = merged;
-            r.forced = true;
-            return true;
-        }
-        return false;
-    }
 };
 
-// Collects the runs around blob `self`; false when its centre is no place at all. With
-// `forced`, the merged run is marked for ForceEnd (and found only if it is still there).
+// Puts `merged`, the run two blobs' shadows of `family` merged into, in place of that
+// family's run, marked for ForceEnd: it stands for both blobs, so neither neighbour's shadow
+// costs it an end. False when the family found no run here.
+bool PutMerged(const FamilyRun& family, const FamilyRun& merged, Around* around) {
+    for (int j = 0; j < around->found; ++j) {
+        FamilyRun& r = around->runs[j];
+        if (r.a != family.a || r.b != family.b) continue;
+        r = merged;
+        r.forced = true;
+        return true;
+    }
+    return false;
+}
+
+// Collects the runs around blob `self`; false when its centre is no place at all.
 bool LookAround(const CoreContext* ctx, const Families& families, const BlobCentres& centres,
-                int self, long* work, const Forced* forced, Around* around) {
+                int self, long* work, Around* around) {
     const _MINI_POLYGON& blob = ctx->blobs[self];
     around->X = blob.cx / static_cast<double>(ctx->pitchX);
     around->Y = blob.cy / static_cast<double>(ctx->pitchY);
@@ -879,7 +868,7 @@ bool LookAround(const CoreContext* ctx, const Families& families, const BlobCent
         return false;
     }
     around->found = CollectRuns(ctx, families, centres, self, around->X, around->Y, around->runs,
-                                &around->sharedX, &around->sharedY, work, forced);
+                                &around->sharedX, &around->sharedY, work);
     return true;
 }
 
@@ -1009,7 +998,7 @@ bool RefinedCentre(const CoreContext* ctx, const Families& families, const BlobC
                    long* work, FirstPass* first = nullptr, FirstRuns* firstRuns = nullptr) {
     *outShared = false;
     Around around;
-    if (!LookAround(ctx, families, centres, self, work, nullptr, &around)) return false;
+    if (!LookAround(ctx, families, centres, self, work, &around)) return false;
     // Only a blob with shared runs can keep an axis; PlaceFrom uses its runs up.
     const bool mayKeep = first != nullptr && around.sharedX + around.sharedY > 0;
     Around copy;
@@ -1032,15 +1021,18 @@ bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centre
     const double clampHi = MinOf(first[b].rCap, first[o].rCap);
     if (!(clampLo <= clampHi) || !((run.hi - run.lo) * 0.5 > clampHi)) return false;
     // The ways differ only in the merged run's ends: the runs around each blob are found once.
-    const Forced merged{k, false, run.lo, run.hi};
-    Around aroundB, aroundO;
-    const FamilyRun& family = families.run[k];
-    if (!firstRuns.WithMerged(b, family, run, &aroundB) &&
-        !LookAround(ctx, families, *centres, b, work, &merged, &aroundB))
-        return false;
-    if (!firstRuns.WithMerged(o, family, run, &aroundO) &&
-        !LookAround(ctx, families, *centres, o, work, &merged, &aroundO))
-        return false;
+    const Forced merged{false, run.lo, run.hi};
+    Around around[2];
+    const int blobs[2] = {b, o};
+    for (int i = 0; i < 2; ++i) {
+        const Around* kept = firstRuns.Of(blobs[i]);
+        if (kept != nullptr) {
+            around[i] = *kept;
+        } else if (!LookAround(ctx, families, *centres, blobs[i], work, &around[i])) {
+            return false;
+        }
+        if (!PutMerged(families.run[k], run, &around[i])) return false;
+    }
     double at[2][4], reachB = 0.0, reachO = 0.0, weight[2] = {0.0, 0.0};
     for (int way = 0; way < 2; ++way) {
         SplitTrial tb, to;
@@ -1052,7 +1044,7 @@ bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centre
         double rb, ro;
         bool unused;
         double* p = at[way];
-        Around b1 = aroundB, o1 = aroundO;
+        Around b1 = around[0], o1 = around[1];
         if (!PlaceFrom(ctx, *centres, b, &b1, &p[0], &p[1], &rb, &unused, nullptr, &tb) ||
             !PlaceFrom(ctx, *centres, o, &o1, &p[2], &p[3], &ro, &unused, nullptr, &to))
             continue;
@@ -1065,7 +1057,6 @@ bool SplitOneRun(CoreContext* ctx, const Families& families, BlobCentres* centre
     // favour all but decides).
     double place[4];
     for (int c = 0; c < 4; ++c) place[c] = (weight[0] * at[0][c] + weight[1] * at[1][c]) / sum;
-    const int blobs[2] = {b, o};
     for (int i = 0; i < 2; ++i) {
         _MINI_POLYGON& blob = ctx->blobs[blobs[i]];
         blob.cx = static_cast<float>(place[2 * i] * ctx->pitchX);
